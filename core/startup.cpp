@@ -1,0 +1,140 @@
+#include "core/startup.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "core/config.h"
+#include "core/engine.h"
+#include "core/hooks.h"
+#include "core/module.h"
+#include "core/registry.h"
+#include "platform/platform.h"
+#include "program/program_new.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: quor [--dir DIR] [--port N] [--serial L=PATH]... [--board]\n"
+    "  --dir DIR        working directory (default /home/quor/, created if missing)\n"
+    "  --port N         listen for clients on TCP port N instead of the configured one\n"
+    "  --serial L=PATH  serial line L (1..4) opens PATH instead of /dev/ttyS(L-1)\n"
+    "  --board          drive the real board hardware (default: host mode, simulated)\n"
+    "  --help           show this text\n";
+
+int usage_error(const char* what, const char* arg) {
+  std::fprintf(stderr, "quor: %s%s%s (see quor --help)\n", what, arg ? ": " : "", arg ? arg : "");
+  return 2;
+}
+
+bool parse_uint(const char* s, unsigned long max, unsigned long& out) {
+  if (!s || !*s) return false;
+  char* end = nullptr;
+  errno = 0;
+  unsigned long v = std::strtoul(s, &end, 10);
+  if (errno || *end || v > max || s[0] == '-' || s[0] == '+') return false;
+  out = v;
+  return true;
+}
+
+// Creates a directory and its missing parents.
+bool make_dirs(const std::string& path) {
+  std::string cur;
+  for (size_t i = 0; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '/') {
+      if (!cur.empty() && mkdir(cur.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    }
+    if (i < path.size()) cur += path[i];
+  }
+  return true;
+}
+
+std::unique_ptr<Platform> platform_owner;
+
+}  // namespace
+
+int parse_options(int argc, char** argv, Options& o) {
+  for (int i = 1; i < argc; ++i) {
+    const char* a = argv[i];
+    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+    if (!std::strcmp(a, "--help")) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (!std::strcmp(a, "--board")) {
+      o.board = true;
+    } else if (!std::strcmp(a, "--dir")) {
+      const char* v = value();
+      if (!v || !*v) return usage_error("--dir needs a directory", nullptr);
+      o.dir = v;
+    } else if (!std::strcmp(a, "--port")) {
+      const char* v = value();
+      unsigned long p;
+      if (!parse_uint(v, 65535, p) || p == 0) return usage_error("--port needs a port number 1..65535", v);
+      o.port = int(p);
+    } else if (!std::strcmp(a, "--serial")) {
+      const char* v = value();
+      if (!v || v[0] < '1' || v[0] > '4' || v[1] != '=' || !v[2])
+        return usage_error("--serial needs L=PATH with L from 1 to 4", v);
+      o.serial[v[0] - '1'] = v + 2;
+    } else {
+      return usage_error("unknown option", a);
+    }
+  }
+  return -1;
+}
+
+void start_init() {
+  wd_timer = 600;
+  for (auto& l : loop_start) l = nullptr;
+  current_prog.clear();
+  current_loop = 0;
+  current_loop_exec = 0;
+  last_instruction = current_instruction = current_module = nullptr;
+  block_start = nullptr;
+  block_len = 0;
+  run = 0;
+  HMI_row = 0;
+  break_execute = nullptr;
+  if (startup_hooks.create_ports) startup_hooks.create_ports();
+}
+
+int set_path() {
+  if (!make_dirs(options.dir)) return 0;
+  return chdir(options.dir.c_str()) == 0 ? -1 : 0;
+}
+
+int quor_main(int argc, char** argv) {
+  int rc = parse_options(argc, argv, options);
+  if (rc >= 0) return rc;
+
+  inst_build();
+  if (startup_hooks.hmi_build) startup_hooks.hmi_build();
+  start_init();
+  gen_startup();
+  platform_owner = options.board ? make_board_platform() : make_host_platform();
+  plat = platform_owner.get();
+  set_path();
+  program_new(false);
+  if (startup_hooks.program_load) startup_hooks.program_load();
+  if (startup_hooks.init_ports && !startup_hooks.init_ports(options.port)) return 0;
+  start_exec_thread();
+  start_run();
+  for (;;) {
+    if (startup_hooks.main_pass) {
+      if (!startup_hooks.main_pass()) break;
+    } else {
+      // No client service yet: keep the software watchdog fed and follow
+      // break points.
+      wd_timer = 600;
+      engine_apply_break();
+      usleep(10000);
+    }
+  }
+  stop_exec_thread();
+  return 0;
+}

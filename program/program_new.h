@@ -1,0 +1,27 @@
+// The new-program operation and the program-wide state it resets.
+#pragma once
+#include <string>
+
+#include "core/control.h"
+
+// Name of the program in memory ("None" for the empty default program).
+inline std::string current_prog;
+
+// Block selection and the HMI listing base, set by the editing operations.
+inline Control* block_start = nullptr;
+inline Control* block_end = nullptr;
+inline u16 block_len = 0;
+inline Control* HMI_basei = nullptr;
+inline Control* HMI_basem = nullptr;
+inline u16 HMI_basel = 0;
+inline u16 HMI_row = 0;
+
+// Empties the program; unless loading, builds the empty standard program
+// ("Loop_1".."Loop_4", "End"). Resets the general configuration.
+bool program_new(bool loading);
+
+// Subsystems reset their own program-wide state here. Detach resets run
+// before the instructions are destroyed (I/O links, alarm notification),
+// clear resets after (constant pool, mail records, format lists).
+enum class ResetPhase { Detach, Clear };
+void on_program_new(ResetPhase phase, void (*reset)());
