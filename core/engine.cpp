@@ -358,3 +358,29 @@ void stop_exec_thread() {
 }
 
 bool exec_thread_running() { return exec_running.load(); }
+
+void engine_reset() {
+  run.store(0);
+  thread_ctr.store(0);
+  run_instruction = last_instruction = nullptr;
+  current_loop_exec = 0;
+  for (int L = 0; L < 4; ++L) {
+    run_status[L].store(0);
+    return_instruction[L] = nullptr;
+    first_pass[L] = 0;
+    loop_time[L].store(0);
+    loop_exec_time[L] = 0;
+    run_date[L] = 0;
+    if_index[L] = 0;
+    for (auto& s : if_status[L]) s = 0;
+  }
+  break_execute.store(nullptr);
+  break_hit.store(nullptr);
+  next_step_instruction = current_instruction_last = nullptr;
+  timel = 0;
+  ltime = 0;
+  ntime = 0;
+  wd_timer.store(600);
+  wd_toggle = false;
+  next_time_sync.store(0xFFFFFFFFu);
+}

@@ -61,6 +61,8 @@ int start_exec_thread();
 // Ends the execution thread (tests and orderly shutdown).
 void stop_exec_thread();
 bool exec_thread_running();
+// Returns the engine to its start-up state (no pass, nothing queued).
+void engine_reset();
 
 void start_run();
 void lock(int level);
