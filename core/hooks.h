@@ -29,6 +29,9 @@ struct EngineHooks {
   void (*clock_sync)() = nullptr;
   // The editing cursor moved to a break point: recompute the listing base.
   void (*cursor_moved)() = nullptr;
+  // Program editing moved instructions: rebuild every port's instruction
+  // list in the new program order (main thread, under lock(3)).
+  void (*io_relink)() = nullptr;
 };
 inline EngineHooks engine_hooks;
 
