@@ -1,12 +1,11 @@
-// References by name, as the program file and the block copy carry them.
+// References by name, as the program file and the block copy carry them:
+// the text form of var_pointer, resolved again with var_name in the scopes
+// current at that moment (creating or growing the variable when needed).
 #pragma once
 #include <string>
 
 #include "core/variable.h"
 
-// Text form of a reference: "Null", "x", "v[3]".
 std::string ref_text(const pIdata& r);
-// Resolves a text form in the current scopes (system, the cursor's loop,
-// the current module), creating or growing the variable when needed.
 // False leaves a null reference.
 bool ref_resolve(const char* text, pIdata* r);
