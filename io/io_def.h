@@ -51,7 +51,8 @@ struct IO_def {
   u32 expected = 0;            // expected reply length
   u32 skip = 0;                // network header bytes still to discard
   u32 reply_pending = 0;       // the 20 ms turnaround gap is running
-  u32 work1 = 0, work2 = 0;    // protocol working fields
+  u32 work1 = 0;               // protocol working field
+  u32 work2 = 0;               // serial line: "Serial slave unit address"
   int descriptor = 0;          // socket or serial device; 0: none
   u8 busy = 0;                 // a transaction is in flight
   u8 synced = 0;               // the frame's first byte has been seen

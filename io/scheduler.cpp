@@ -161,7 +161,7 @@ QUOR_INSTALL_HOOK(io_scheduler) {
   engine_hooks.io_start = &io_start;
   engine_hooks.io_forget = &io_forget;
   engine_hooks.io_fds = &io_fds;
-  engine_hooks.io_relink = &all_IO_linked_list;
+  engine_hooks.program_moved = &all_IO_linked_list;
   startup_hooks.create_ports = &create_serial_ports;
   on_program_new(ResetPhase::Detach, &io_reset);
 }

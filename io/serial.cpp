@@ -3,6 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <mutex>
+
+#include "core/config.h"
+#include "core/hooks.h"
 #include "core/startup.h"
 #include "net/sockets.h"
 
@@ -64,4 +69,64 @@ int serial_read(int fd, u8* buffer, int max) {
   if (fd <= 0 || max <= 0) return -1;
   ssize_t n = read(fd, buffer, size_t(max));
   return n < 0 ? -1 : int(n);
+}
+
+// The serial ports of configuration page 1 ("HMI edit/Serial ports") and
+// the TCP slave listeners of page 2.
+namespace {
+
+IO_def* config_line(int port) {
+  IO_def* p = io_port_at(port + 1);
+  return p && p->serial() ? p : nullptr;
+}
+
+bool serial_get(int port, SerialField field, u32* value) {
+  std::lock_guard g(io_list_mutex);
+  IO_def* p = config_line(port);
+  if (!p) return false;
+  switch (field) {
+    case SerialField::Kind: *value = p->kind; break;
+    case SerialField::Baud: *value = p->word; break;
+    case SerialField::Parity: *value = p->line_flag; break;
+    case SerialField::Address: *value = p->work2; break;
+  }
+  return true;
+}
+
+bool serial_set(int port, SerialField field, u32 value) {
+  std::lock_guard g(io_list_mutex);
+  IO_def* p = config_line(port);
+  if (!p) return false;
+  switch (field) {
+    case SerialField::Kind: p->kind = u8(std::min<u32>(value, 255)); break;
+    case SerialField::Baud: p->word = value; break;
+    case SerialField::Parity: p->line_flag = u8(std::min<u32>(value, 255)); break;
+    case SerialField::Address: p->work2 = value; break;
+  }
+  return true;
+}
+
+void serial_clear_receive(int port) {
+  std::lock_guard g(io_list_mutex);
+  if (IO_def* p = config_line(port)) {
+    p->count = 0;
+    p->synced = 0;
+  }
+}
+
+// A line switched off is closed rather than opened: nothing on it would
+// read the device, and it stays free for other users of the host.
+void serial_reopen(int port) {
+  std::lock_guard g(io_list_mutex);
+  if (IO_def* p = config_line(port)) set_serial(p, p->kind == io_kind::Off);
+}
+
+}  // namespace
+
+QUOR_INSTALL_HOOK(io_serial_config) {
+  config_hooks.serial_get = &serial_get;
+  config_hooks.serial_set = &serial_set;
+  config_hooks.serial_clear_receive = &serial_clear_receive;
+  config_hooks.serial_reopen = &serial_reopen;
+  config_hooks.slave_port_listen = &IO_slave_port_listen;
 }
