@@ -2,6 +2,7 @@
 
 #include "core/module.h"
 #include "core/registry.h"
+#include "expr/names.h"
 #include "hmi/session.h"
 #include "program/program_new.h"
 
@@ -94,11 +95,7 @@ void update_module_pointer() {
 
 }  // namespace hmi
 
-std::string ref_text(const pIdata& r) {
-  if (!r.var) return "Null";
-  if (r.index == 0) return r.var->name;
-  return r.var->name + "[" + std::to_string(r.index) + "]";
-}
+std::string ref_text(const pIdata& r) { return var_pointer(r); }
 
 std::string type_and_desc(const Control* c) {
   u16 t = c->num();

@@ -1,11 +1,13 @@
 // The program listing shown to clients and the cursor moves it is built
 // on: one line per instruction, pages of 50 lines from the cursor.
 #pragma once
+#include <cstdint>
 #include <string>
 
 #include "core/control.h"
 
 inline constexpr int PAGE_LINES = 50;
+using i16 = std::int16_t;
 
 // The editing cursor as one value, to save and restore it.
 struct CursorPos {

@@ -25,6 +25,11 @@ inline Module* current_hmi_mod[HMI_SLOTS]{};
 inline HMI_object* current_hmi_obj[HMI_SLOTS]{};
 inline i32 current_hmi_index[HMI_SLOTS]{};
 
+// 1 while the program in memory is the one stored in "quor.qrn"; every
+// structural edit clears it. Operator parameter writes are copied into the
+// file only while it is 1.
+inline u8 run_inst_update = 0;
+
 // One parsed command: keyword|T|N1|N2|...
 struct HmiCommand {
   int slot = 0;
