@@ -95,8 +95,6 @@ void update_module_pointer() {
 
 }  // namespace hmi
 
-std::string ref_text(const pIdata& r) { return var_pointer(r); }
-
 std::string type_and_desc(const Control* c) {
   u16 t = c->num();
   const char* name = t < INST_TYPES && inst_def_use[t].name ? inst_def_use[t].name : "";

@@ -1,6 +1,7 @@
 // The program listing shown to clients and the cursor moves it is built
 // on: one line per instruction, pages of 50 lines from the cursor.
 #pragma once
+#include "program/refs.h"
 #include <cstdint>
 #include <string>
 
@@ -33,8 +34,6 @@ int instruction_index_pos();
 void update_module_pointer();
 }  // namespace hmi
 
-// Text form of a reference: "Null", name, or name[index].
-std::string ref_text(const pIdata& r);
 // Listing line of one instruction (indented by kind); " " for none.
 std::string instruction_and_caption(const Control* c);
 // Type name, " ", description, without indent.
