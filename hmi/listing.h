@@ -1,6 +1,7 @@
 // The program listing shown to clients and the cursor moves it is built
 // on: one line per instruction, pages of 50 lines from the cursor.
 #pragma once
+#include "program/refs.h"
 #include <cstdint>
 #include <string>
 
