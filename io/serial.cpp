@@ -28,6 +28,22 @@ speed_t serial_speed(u32 baud) {
   }
 }
 
+termios serial_termios(const IO_def& line) {
+  termios t{};
+  t.c_iflag = IGNBRK | IGNPAR;
+  t.c_oflag = 0;
+  t.c_lflag = 0;
+  t.c_cflag = CS8 | CREAD | CLOCAL;
+  if (line.line_flag == 1) t.c_cflag |= PARENB;
+  if (line.line_flag == 2) t.c_cflag |= PARENB | PARODD;
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 0;
+  speed_t s = serial_speed(line.word);
+  cfsetispeed(&t, s);
+  cfsetospeed(&t, s);
+  return t;
+}
+
 void set_serial(IO_def* line, bool close_only) {
   if (!line) return;
   close_fd(line->descriptor);
@@ -43,18 +59,7 @@ void set_serial(IO_def* line, bool close_only) {
   }
   line->descriptor = fd;
 
-  termios t{};
-  t.c_iflag = IGNBRK | IGNPAR;
-  t.c_oflag = 0;
-  t.c_lflag = 0;
-  t.c_cflag = CS8 | CREAD | CLOCAL;
-  if (line->line_flag == 1) t.c_cflag |= PARENB;
-  if (line->line_flag == 2) t.c_cflag |= PARENB | PARODD;
-  t.c_cc[VMIN] = 1;
-  t.c_cc[VTIME] = 0;
-  speed_t s = serial_speed(line->word);
-  cfsetispeed(&t, s);
-  cfsetospeed(&t, s);
+  termios t = serial_termios(*line);
   (void)tcsetattr(fd, TCSANOW, &t);
   // Another process may hold the device open, so closing did not empty its
   // queues: discard what a previous exchange left.

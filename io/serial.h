@@ -9,6 +9,10 @@
 // as configured, anything else at 9600.
 speed_t serial_speed(u32 baud);
 
+// The terminal settings of a line: raw 8 data bits, one stop bit, modem
+// lines ignored, parity as configured, VMIN 1 and VTIME 0.
+termios serial_termios(const IO_def& line);
+
 // Closes the line; unless close_only, opens its device again (read-write,
 // non-blocking), applies the line settings and discards what was waiting.
 // A device that cannot be opened leaves the descriptor 0.
