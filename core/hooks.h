@@ -29,6 +29,9 @@ struct EngineHooks {
   void (*clock_sync)() = nullptr;
   // The editing cursor moved to a break point: recompute the listing base.
   void (*cursor_moved)() = nullptr;
+  // A block move reordered the program list: rebuild the I/O transaction
+  // list (main thread, scan stopped).
+  void (*program_moved)() = nullptr;
 };
 inline EngineHooks engine_hooks;
 

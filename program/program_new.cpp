@@ -6,11 +6,29 @@
 #include "core/engine.h"
 #include "core/module.h"
 #include "core/registry.h"
+#include "program/hmi_io.h"
 
 namespace {
 std::vector<void (*)()>& resets(ResetPhase p) {
   static std::vector<void (*)()> detach, clear;
   return p == ResetPhase::Detach ? detach : clear;
+}
+
+// Nothing may keep pointing at the instructions about to be destroyed.
+void forget_program_pointers() {
+  current_module = current_instruction = nullptr;
+  block_start = block_end = block_module_start = block_module_end = nullptr;
+  block_len = 0;
+  block_loop = 0;
+  HMI_basei = HMI_basem = nullptr;
+  HMI_basel = 0;
+  HMI_row = 0;
+  run_instruction = last_instruction = nullptr;
+  next_step_instruction = current_instruction_last = nullptr;
+  for (auto& r : return_instruction) r = nullptr;
+  break_execute.store(nullptr);
+  break_hit.store(nullptr);
+  if (hmi_file_hooks.clear_sessions) hmi_file_hooks.clear_sessions();
 }
 }  // namespace
 
@@ -19,6 +37,7 @@ void on_program_new(ResetPhase phase, void (*reset)()) { resets(phase).push_back
 bool program_new(bool loading) {
   for (auto* f : resets(ResetPhase::Detach)) f();
 
+  forget_program_pointers();
   Control* c = loop_start[0];
   for (auto& l : loop_start) l = nullptr;
   while (c) {
@@ -26,7 +45,6 @@ bool program_new(bool loading) {
     inst_delete(c->num(), c);
     c = nx;
   }
-  current_module = current_instruction = nullptr;
 
   if (!loading) {
     static const char* const kNames[5] = {"Loop_1", "Loop_2", "Loop_3", "Loop_4", "End"};
@@ -37,9 +55,6 @@ bool program_new(bool loading) {
     HMI_basei = HMI_basem = loop_start[0];
     HMI_basel = 0;
     HMI_row = 0;
-    block_end = nullptr;
-    run_instruction = nullptr;
-    break_execute.store(nullptr);
     current_prog = "None";
   }
   gen_init();

@@ -11,6 +11,9 @@ inline std::string current_prog;
 inline Control* block_start = nullptr;
 inline Control* block_end = nullptr;
 inline u16 block_len = 0;
+inline u16 block_loop = 0;                    // cursor's loop at block start
+inline Control* block_module_start = nullptr;  // cursor's module at block start
+inline Control* block_module_end = nullptr;    // last module of a module block
 inline Control* HMI_basei = nullptr;
 inline Control* HMI_basem = nullptr;
 inline u16 HMI_basel = 0;

@@ -1,0 +1,382 @@
+#include <string>
+#include <vector>
+
+#include "core/hooks.h"
+#include "program/cursor.h"
+#include "program/editing.h"
+#include "program/naming.h"
+#include "program/refs.h"
+#include "tests/support/test_inst.h"
+
+namespace {
+
+class Editing : public TestInstProgram {
+ protected:
+  // Inserts after the cursor and returns the new element.
+  Control* ins(u16 type, const char* desc, u16 n = 1) {
+    EXPECT_TRUE(program_instruction(type, desc, n)) << desc;
+    return current_instruction;
+  }
+  Control* inst(const char* desc) { return ins(TestInst::type, desc); }
+  void at(Control* c) {
+    current_instruction = c;
+    current_module = module_of(c);
+    current_loop = loop_of(c);
+  }
+  // The program list as "desc" names, and a check of both link chains.
+  std::string listing() {
+    std::string s;
+    Control* last = nullptr;
+    Module* lastmod = nullptr;
+    for (Control* c = loop_start[0]; c; c = c->next) {
+      EXPECT_EQ(c->prev, last);
+      if (c->num() == 0) {
+        auto* m = static_cast<Module*>(c);
+        EXPECT_EQ(m->prev_module, lastmod) << m->desc;
+        if (lastmod) EXPECT_EQ(lastmod->next_module, m) << m->desc;
+        lastmod = m;
+      }
+      s += (s.empty() ? "" : " ") + c->desc;
+      last = c;
+    }
+    EXPECT_EQ(last, loop_start[4]);
+    return s;
+  }
+  static TestInst* ti(Control* c) { return static_cast<TestInst*>(c); }
+};
+
+TEST(Naming, Rules) {
+  EXPECT_TRUE(valid_char(' '));
+  EXPECT_TRUE(valid_char('~'));
+  EXPECT_FALSE(valid_char('|'));
+  EXPECT_FALSE(valid_char('\t'));
+  EXPECT_FALSE(valid_char(char(127)));
+  EXPECT_FALSE(valid_char(char(0xE9)));
+  for (const char* r : {"Loop_1", "Loop_4", "End", "System"}) {
+    EXPECT_FALSE(check_reserved(r)) << r;
+    EXPECT_FALSE(check_desc(r)) << r;
+  }
+  EXPECT_FALSE(check_reserved(nullptr));
+  EXPECT_TRUE(check_desc("Loop_5"));
+  EXPECT_TRUE(check_desc("end"));
+  EXPECT_TRUE(check_desc(""));
+  EXPECT_FALSE(check_desc("a|b"));
+}
+
+TEST_F(Editing, InsertAndRename) {
+  Control* a = ins(0, "A");
+  Control* a1 = inst("a1");
+  inst("a2");
+  at(a1);
+  // A module inserted mid-module goes after that module's last instruction.
+  Control* b = ins(0, "B");
+  EXPECT_EQ(current_module, b);
+  EXPECT_EQ(listing(), "Loop_1 A a1 a2 B Loop_2 Loop_3 Loop_4 End");
+  EXPECT_EQ(static_cast<Module*>(b)->prev_module, a);
+
+  // Refusals change nothing.
+  EXPECT_FALSE(program_instruction(TestInst::type, "End", 1));
+  EXPECT_FALSE(program_instruction(TestInst::type, "x|y", 1));
+  EXPECT_FALSE(program_instruction(33, "x", 1));
+  EXPECT_FALSE(program_instruction(25, "no class", 1));
+  at(loop_start[4]);
+  EXPECT_FALSE(program_instruction(TestInst::type, "after end", 1));
+  EXPECT_FALSE(program_instruction(0, "after end", 1));
+  EXPECT_EQ(listing(), "Loop_1 A a1 a2 B Loop_2 Loop_3 Loop_4 End");
+
+  // The last module of loop 4 is followed by "End": a module still fits.
+  at(loop_start[3]);
+  ins(0, "D");
+  EXPECT_EQ(current_loop, 3);
+
+  for (int L = 0; L < 5; ++L) {
+    at(loop_start[L]);
+    EXPECT_FALSE(program_rename("Other")) << L;
+  }
+  at(b);
+  EXPECT_TRUE(program_blockstart());
+  EXPECT_FALSE(program_rename("Loop_2"));
+  EXPECT_EQ(block_start, nullptr);  // renaming clears the block
+  EXPECT_TRUE(program_rename("B2"));
+  EXPECT_EQ(b->desc, "B2");
+}
+
+TEST_F(Editing, CursorMoves) {
+  Control* a = ins(0, "A");
+  inst("a1");
+  at(loop_start[3]);
+  ins(0, "D");
+  Control* d1 = inst("d1");
+
+  // Five instructions from just before "End": one step, onto "End".
+  at(d1);
+  EXPECT_EQ(position_instruction(5), 1);
+  EXPECT_EQ(current_instruction, loop_start[4]);
+  EXPECT_EQ(current_loop, 3);
+  EXPECT_EQ(position_instruction(-2), -2);
+  EXPECT_EQ(current_instruction->desc, "D");
+  EXPECT_EQ(current_module->desc, "D");
+  EXPECT_EQ(current_loop, 3);
+  EXPECT_EQ(position_instruction(-2), -2);  // leaves loop 4
+  EXPECT_EQ(current_loop, 2);
+  EXPECT_EQ(current_module, loop_start[2]);
+
+  // Whole program back to "Loop_1", keeping track of the loop.
+  EXPECT_EQ(position_instruction(-100), -4);
+  EXPECT_EQ(current_instruction, loop_start[0]);
+  EXPECT_EQ(current_loop, 0);
+  EXPECT_EQ(position_instruction(-1), 0);
+  EXPECT_EQ(position_instruction(4), 4);
+  EXPECT_EQ(current_instruction, loop_start[2]);
+  EXPECT_EQ(current_loop, 2);
+  EXPECT_EQ(instruction_index_pos(), 4u);
+
+  // Modules: -3 from the first module after "Loop_1" stops on it.
+  at(a);
+  EXPECT_EQ(position_module(-3), -1);
+  EXPECT_EQ(current_instruction, loop_start[0]);
+  EXPECT_EQ(current_loop, 0);
+  // Past the start: back to "Loop_1" and 0.
+  EXPECT_EQ(position_module(-1), 0);
+  EXPECT_EQ(position_module(100), 6);
+  EXPECT_EQ(current_instruction, loop_start[4]);
+  EXPECT_EQ(current_loop, 4);
+  EXPECT_EQ(position_module(-2), -2);
+  EXPECT_EQ(current_module->desc, "Loop_4");
+  EXPECT_EQ(current_loop, 3);
+  at(loop_start[4]);
+  current_loop = 4;
+  EXPECT_EQ(position_module(1), 0);  // past the end
+  EXPECT_EQ(current_instruction, loop_start[0]);
+
+  EXPECT_TRUE(position_loop(3));
+  EXPECT_EQ(current_instruction, loop_start[3]);
+  EXPECT_EQ(current_loop, 3);
+  EXPECT_FALSE(position_loop(4));
+  EXPECT_EQ(current_loop, 3);
+
+  at(d1);
+  update_module_pointer();
+  EXPECT_EQ(HMI_basei, d1);
+  EXPECT_EQ(current_module->desc, "D");
+}
+
+TEST_F(Editing, BlockRules) {
+  Control* a = ins(0, "A");
+  Control* a1 = inst("a1");
+  Control* a2 = inst("a2");
+  Control* b = ins(0, "B");
+  Control* b1 = inst("b1");
+  inst("b2");
+
+  // Instruction block within one module.
+  at(a1);
+  ASSERT_TRUE(program_blockstart());
+  at(a2);
+  ASSERT_TRUE(program_block());
+  EXPECT_EQ(block_len, 2);
+  EXPECT_EQ(bcheck(nullptr, false), 1);
+
+  // From an instruction of A to one of B: invalid, and no block remains.
+  at(a1);
+  program_blockstart();
+  at(b1);
+  EXPECT_FALSE(program_block());
+  EXPECT_EQ(block_start, nullptr);
+  EXPECT_EQ(bcheck(nullptr, false), 0);
+
+  // Module A with the cursor in B covers A and B completely.
+  at(a);
+  program_blockstart();
+  at(b1);
+  ASSERT_TRUE(program_block());
+  EXPECT_EQ(block_len, 6);
+  EXPECT_EQ(block_end->desc, "b2");
+  EXPECT_EQ(block_module_end, b);
+  EXPECT_EQ(bcheck(nullptr, false), 2);
+
+  // A block over a standard module, or closed before its start, is invalid.
+  at(b);
+  program_blockstart();
+  position_instruction(3);  // onto "Loop_2"
+  EXPECT_FALSE(program_block());
+  at(loop_start[0]);
+  program_blockstart();
+  EXPECT_FALSE(program_block());
+  at(a2);
+  program_blockstart();
+  at(a1);
+  EXPECT_FALSE(program_block());
+
+  // A module inserted inside an instruction block since it was closed
+  // makes the block unusable.
+  at(a1);
+  program_blockstart();
+  at(a2);
+  ASSERT_TRUE(program_block());
+  at(a1);
+  ins(0, "M");  // goes after a2: the block is intact
+  EXPECT_EQ(bcheck(nullptr, false), 1);
+}
+
+TEST_F(Editing, Delete) {
+  Control* a = ins(0, "A");
+  Control* a1 = inst("a1");
+  Control* a2 = inst("a2");
+  inst("a3");
+  ins(0, "B");
+  inst("b1");
+  at(a1);
+  program_blockstart();
+  at(a2);
+  program_block();
+  break_execute = a2;
+  at(loop_start[0]);
+  EXPECT_TRUE(program_delete());
+  EXPECT_EQ(listing(), "Loop_1 A a3 B b1 Loop_2 Loop_3 Loop_4 End");
+  EXPECT_EQ(current_instruction, a);  // the instruction before the block
+  EXPECT_EQ(break_execute.load(), nullptr);
+  EXPECT_EQ(block_start, nullptr);
+  EXPECT_FALSE(program_delete());  // nothing marked
+
+  // A module block goes with its variables; the cursor to its loop's start.
+  at(loop_start[1]);
+  ins(0, "C");
+  at(a);
+  program_blockstart();
+  position_module(1);
+  program_block();
+  at(loop_start[1]);
+  position_module(1);  // in module C of loop 2
+  EXPECT_TRUE(program_delete());
+  EXPECT_EQ(listing(), "Loop_1 Loop_2 C Loop_3 Loop_4 End");
+  EXPECT_EQ(current_instruction, loop_start[1]);
+}
+
+TEST_F(Editing, CopyResolvesNamesInTarget) {
+  ins(0, "A");
+  Control* a1 = inst("a1");
+  pIdata x;
+  ASSERT_TRUE(ref_resolve("x[2]", &x));
+  ti(a1)->in = x;
+  ASSERT_TRUE(ref_resolve("!shared", &ti(a1)->groups[0].out));
+  ti(a1)->text = "hello";
+  ti(a1)->gain = 2.5f;
+  ti(a1)->resize(3);
+  ti(a1)->groups[2].n = 77;
+  Control* b = ins(0, "B");
+
+  at(a1);
+  program_blockstart();
+  program_block();
+  at(b);
+  ASSERT_TRUE(program_copy());
+  EXPECT_EQ(listing(), "Loop_1 A a1 B a1 Loop_2 Loop_3 Loop_4 End");
+  EXPECT_EQ(current_instruction, b);  // the cursor returns to where it was
+  auto* c = ti(b->next);
+  EXPECT_NE(c, ti(a1));
+  ASSERT_NE(c->in.var, nullptr);
+  EXPECT_NE(c->in.var, x.var);  // B's own x, created there with 3 cells
+  EXPECT_EQ(c->in.var->name, "x");
+  EXPECT_EQ(c->in.index, 2);
+  EXPECT_EQ(c->in.var->size, 2);
+  EXPECT_EQ(module_of(c)->rvar()->next, c->in.var);
+  EXPECT_EQ(c->groups[0].out, ti(a1)->groups[0].out);  // "!" stays system-wide
+  EXPECT_EQ(c->text, "hello");
+  EXPECT_EQ(c->gain, 2.5f);
+  ASSERT_EQ(c->groups.size(), 3u);
+  EXPECT_EQ(c->groups[2].n, 77u);
+  EXPECT_EQ(block_start, a1);  // the block stays marked
+
+  // A module block copied into another loop brings its modules whole.
+  Control* a = module_of(a1);
+  at(a);
+  program_blockstart();
+  at(b);
+  program_block();
+  at(loop_start[2]);
+  ASSERT_TRUE(program_copy());
+  EXPECT_EQ(listing(), "Loop_1 A a1 B a1 Loop_2 Loop_3 A a1 B a1 Loop_4 End");
+  // Copying onto the end of the block itself is fine for a copy.
+  at(a1);
+  program_blockstart();
+  program_block();
+  EXPECT_TRUE(program_copy());
+  EXPECT_EQ(listing(), "Loop_1 A a1 a1 B a1 Loop_2 Loop_3 A a1 B a1 Loop_4 End");
+  at(loop_start[4]);
+  EXPECT_FALSE(program_copy());  // no target in "End"
+}
+
+TEST_F(Editing, Move) {
+  Control* a = ins(0, "A");
+  Control* a1 = inst("a1");
+  Control* a2 = inst("a2");
+  Control* a3 = inst("a3");
+  Control* b = ins(0, "B");
+  Control* b1 = inst("b1");
+  int moved_hook = 0;
+  static int* hook_count;
+  hook_count = &moved_hook;
+  engine_hooks.program_moved = [] { ++*hook_count; };
+
+  // Onto its own position: refused both ways.
+  at(a1);
+  program_blockstart();
+  at(a2);
+  program_block();
+  at(a2);
+  EXPECT_FALSE(program_move());
+  at(a);
+  EXPECT_FALSE(program_move());
+  at(a1);
+  EXPECT_FALSE(program_move());  // inside the block
+  EXPECT_EQ(moved_hook, 0);
+
+  // Within the module: the same objects, relinked.
+  at(a3);
+  ASSERT_TRUE(program_move());
+  EXPECT_EQ(listing(), "Loop_1 A a3 a1 a2 B b1 Loop_2 Loop_3 Loop_4 End");
+  EXPECT_EQ(a3->next, a1);
+  EXPECT_EQ(current_instruction, a3);
+  EXPECT_EQ(block_start, nullptr);
+  EXPECT_EQ(moved_hook, 1);
+
+  // To another module: copies replace them.
+  at(a1);
+  program_blockstart();
+  at(a2);
+  program_block();
+  at(b1);
+  ASSERT_TRUE(program_move());
+  EXPECT_EQ(listing(), "Loop_1 A a3 B b1 a1 a2 Loop_2 Loop_3 Loop_4 End");
+  EXPECT_NE(b1->next, a1);
+  EXPECT_EQ(current_instruction, b1);
+  EXPECT_EQ(moved_hook, 2);
+
+  // A module block moved within its loop keeps the module chain whole.
+  Control* c = ins(0, "C");
+  at(a);
+  program_blockstart();
+  program_block();
+  at(c);
+  EXPECT_EQ(bcheck(c, true), 2);
+  at(c);
+  ASSERT_TRUE(program_move());
+  EXPECT_EQ(listing(), "Loop_1 B b1 a1 a2 C A a3 Loop_2 Loop_3 Loop_4 End");
+  EXPECT_EQ(static_cast<Module*>(c)->next_module, a);
+  // Right after the module before it is its own place.
+  at(a);
+  program_blockstart();
+  program_block();
+  at(b);
+  ASSERT_TRUE(program_move());
+  at(a);
+  program_blockstart();
+  program_block();
+  at(b1);
+  EXPECT_FALSE(program_move());
+  EXPECT_EQ(current_instruction, b1);
+  engine_hooks.program_moved = nullptr;
+}
+
+}  // namespace
