@@ -1,0 +1,95 @@
+// Program editing: new program, captions, block marking, variable renaming.
+// Structural edits pause the scan at level 3 (release then restarts it).
+#include <string>
+
+#include "core/engine.h"
+#include "core/module.h"
+#include "expr/names.h"
+#include "hmi/commands.h"
+#include "hmi/listing.h"
+#include "core/registry.h"
+#include "program/editing.h"
+#include "program/program_new.h"
+
+void cmd_new(HmiCommand& c) {
+  lock(3);
+  program_new(false);
+  release();
+  cmd_start(c);
+}
+
+void cmd_name(HmiCommand& c) {
+  if (c.n[0] != 0 || !current_instruction) return reply_fail(c.slot);  // no current screen object
+  const std::string& d = current_instruction->desc;
+  reply_one(c.slot, d.empty() ? "none" : d);
+}
+
+void cmd_blockc(HmiCommand& c) {
+  send_HMI_response(c.slot, block_start ? type_and_desc(block_start) : "None");
+  send_HMI_response(c.slot, block_end ? type_and_desc(block_end) : "None");
+  send_HMI_term(c.slot);
+}
+
+void cmd_varen(HmiCommand& c) {
+  if (var_rename(c.text.c_str(), c.text2.c_str())) return reply_ok(c.slot);
+  reply_fail(c.slot);
+}
+
+namespace {
+
+// A structural edit: paused at level 3, answered with a page or "fail".
+template <class Op>
+void structural(HmiCommand& c, Op op) {
+  lock(3);
+  bool ok = op();
+  if (!ok) return reply_fail(c.slot);
+  release();
+  list_prog(c.slot, PAGE_LINES);
+}
+
+}  // namespace
+
+void cmd_insert(HmiCommand& c) {
+  run_inst_update = 0;
+  structural(c, [&] { return c.n[0] < INST_TYPES && program_instruction(u16(c.n[0]), c.text.c_str(), u16(c.n[1])); });
+}
+
+void cmd_ren(HmiCommand& c) {
+  if (c.n[0] != 0) return reply_fail(c.slot);  // no current screen object
+  run_inst_update = 0;
+  if (program_rename(c.text.c_str())) return reply_ok(c.slot);
+  reply_fail(c.slot);
+}
+
+void cmd_blocks(HmiCommand& c) {
+  if (c.n[0] == 0 && program_blockstart()) return reply_ok(c.slot);
+  reply_fail(c.slot);
+}
+
+void cmd_blocke(HmiCommand& c) {
+  if (program_block()) return reply_ok(c.slot);
+  reply_fail(c.slot);
+}
+
+void cmd_del(HmiCommand& c) {
+  run_inst_update = 0;
+  structural(c, [] { return program_delete(); });
+}
+
+void cmd_copy(HmiCommand& c) {
+  run_inst_update = 0;
+  if (c.n[0] != 0) return reply_fail(c.slot);  // no marked screen object
+  structural(c, [] { return program_copy(); });
+}
+
+void cmd_move(HmiCommand& c) {
+  run_inst_update = 0;
+  if (c.n[0] != 0) return reply_fail(c.slot);
+  structural(c, [] { return program_move(); });
+}
+
+// The program file commands come with the program file subsystem; until it
+// is part of the build they refuse.
+void cmd_extract(HmiCommand& c) { reply_fail(c.slot); }
+void cmd_save(HmiCommand& c) { reply_fail(c.slot); }
+void cmd_load(HmiCommand& c) { reply_fail(c.slot); }

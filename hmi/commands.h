@@ -1,0 +1,81 @@
+// Handlers of the HMI commands, one group per file (cmd_*.cpp).
+#pragma once
+#include "hmi/session.h"
+
+// Session and login (cmd_session.cpp).
+void cmd_term(HmiCommand&);
+void cmd_flush(HmiCommand&);
+void cmd_init(HmiCommand&);
+void cmd_mvar(HmiCommand&);
+void cmd_auth(HmiCommand&);
+void cmd_logoff(HmiCommand&);
+void cmd_users(HmiCommand&);
+void cmd_sname(HmiCommand&);
+void cmd_alive(HmiCommand&);
+// Commands of a subsystem that is not part of this build answer "fail".
+void cmd_absent(HmiCommand&);
+
+// Program browsing (cmd_browse.cpp).
+void cmd_start(HmiCommand&);
+void cmd_refresh(HmiCommand&);
+void cmd_loop(HmiCommand&);
+void cmd_apos(HmiCommand&);
+void cmd_rapos(HmiCommand&);
+void cmd_alist(HmiCommand&);
+void cmd_posh(HmiCommand&);
+void cmd_ipos(HmiCommand&);
+void cmd_inst(HmiCommand&);
+void cmd_mod(HmiCommand&);
+void cmd_pos(HmiCommand&);
+void cmd_up(HmiCommand&);
+void cmd_down(HmiCommand&);
+void cmd_pgup(HmiCommand&);
+void cmd_pgdn(HmiCommand&);
+void cmd_varp(HmiCommand&);
+void cmd_lmt(HmiCommand&);
+void cmd_llt(HmiCommand&);
+void cmd_lpt(HmiCommand&);
+void cmd_lnxt(HmiCommand&);
+
+// Program editing (cmd_edit.cpp).
+void cmd_new(HmiCommand&);
+void cmd_insert(HmiCommand&);
+void cmd_name(HmiCommand&);
+void cmd_ren(HmiCommand&);
+void cmd_blocks(HmiCommand&);
+void cmd_blocke(HmiCommand&);
+void cmd_blockc(HmiCommand&);
+void cmd_del(HmiCommand&);
+void cmd_copy(HmiCommand&);
+void cmd_extract(HmiCommand&);
+void cmd_move(HmiCommand&);
+void cmd_varen(HmiCommand&);
+void cmd_save(HmiCommand&);
+void cmd_load(HmiCommand&);
+
+// Variables and parameters (cmd_vars.cpp, cmd_params.cpp).
+void cmd_rsys(HmiCommand&);
+void cmd_ssys(HmiCommand&);
+void cmd_lvar(HmiCommand&);
+void cmd_livar(HmiCommand&);
+void cmd_svar(HmiCommand&);
+void cmd_rvar(HmiCommand&);
+void cmd_mivar(HmiCommand&);
+void cmd_lconfig(HmiCommand&);
+void cmd_gquorfig(HmiCommand&);
+void cmd_gconfig(HmiCommand&);
+void cmd_sconfig(HmiCommand&);
+void cmd_resize(HmiCommand&);
+void cmd_num(HmiCommand&);
+void cmd_gpos(HmiCommand&);
+
+// Run control (cmd_run.cpp).
+void cmd_rdate(HmiCommand&);
+void cmd_sdate(HmiCommand&);
+void cmd_run(HmiCommand&);
+void cmd_stop(HmiCommand&);
+void cmd_cont(HmiCommand&);
+void cmd_step(HmiCommand&);
+void cmd_sbreak(HmiCommand&);
+void cmd_cbreak(HmiCommand&);
+void cmd_status(HmiCommand&);
