@@ -1,5 +1,6 @@
 // Program browsing: cursor moves, listing pages, the line-by-line walk and
 // the searches. The cursor and page state are shared by every client.
+#include <algorithm>
 #include <string>
 
 #include "core/module.h"
@@ -7,7 +8,6 @@
 #include "hmi/listing.h"
 #include "program/program_new.h"
 
-using namespace hmi;
 
 namespace {
 
@@ -87,7 +87,7 @@ void cmd_apos(HmiCommand& c) {
   i32 n = c.si(0);
   if (n < 0 || !loop_start[0]) return reply_fail(c.slot);
   position_loop(0);
-  if (n > 0 && position_instruction(n) != n) return reply_fail(c.slot);
+  if (n > 0 && move_instructions(n) != n) return reply_fail(c.slot);
   list_prog(c.slot, 1);
 }
 
@@ -121,7 +121,7 @@ void cmd_ipos(HmiCommand& c) {
   u16 type = u16(n >= 0 ? n : -1 - n);
   CursorPos was = cursor_save();
   for (;;) {
-    if (position_instruction(dir) == 0) {
+    if (move_instructions(dir) == 0) {
       cursor_restore(was);
       break;
     }
@@ -131,25 +131,25 @@ void cmd_ipos(HmiCommand& c) {
 }
 
 void cmd_inst(HmiCommand& c) {
-  position_instruction(c.si(0));
+  move_instructions(c.si(0));
   page(c.slot);
 }
 
 void cmd_mod(HmiCommand& c) {
-  position_module(c.si(0));
+  position_module(short(std::clamp(c.si(0), -32768, 32767)));
   page(c.slot);
 }
 
 void cmd_pos(HmiCommand& c) {
   if (c.n[0] >= u32(PAGE_LINES)) return reply_fail(c.slot);
-  add_row(position_instruction(int(c.n[0]) - row()));
+  add_row(move_instructions(int(c.n[0]) - row()));
   reply_cur(c.slot);
 }
 
 void cmd_up(HmiCommand& c) {
   if (!HMI_basei || !HMI_basei->prev || HMI_basei == loop_start[0]) return reply_fail(c.slot);
   cursor_to_base();
-  position_instruction(-1);
+  move_instructions(-1);
   set_base_to_cursor();
   HMI_row = 0;
   reply_one(c.slot, instruction_and_caption(current_instruction));
@@ -158,13 +158,13 @@ void cmd_up(HmiCommand& c) {
 void cmd_down(HmiCommand& c) {
   int want = PAGE_LINES - row();
   CursorPos was = cursor_save();
-  if (!current_instruction || position_instruction(want) != want) {
+  if (!current_instruction || move_instructions(want) != want) {
     cursor_restore(was);
     return reply_fail(c.slot);
   }
   CursorPos below = cursor_save();
   cursor_to_base();
-  position_instruction(1);
+  move_instructions(1);
   set_base_to_cursor();
   cursor_restore(below);
   HMI_row = PAGE_LINES - 1;
@@ -173,13 +173,13 @@ void cmd_down(HmiCommand& c) {
 
 void cmd_pgup(HmiCommand& c) {
   cursor_to_base();
-  position_instruction(-(PAGE_LINES - 1));
+  move_instructions(-(PAGE_LINES - 1));
   page(c.slot);
 }
 
 void cmd_pgdn(HmiCommand& c) {
   cursor_to_base();
-  if (position_instruction(PAGE_LINES - 1) < PAGE_LINES - 1) position_instruction(-(PAGE_LINES - 1));
+  if (move_instructions(PAGE_LINES - 1) < PAGE_LINES - 1) move_instructions(-(PAGE_LINES - 1));
   page(c.slot);
 }
 
@@ -192,7 +192,7 @@ void cmd_varp(HmiCommand& c) {
   }
   CursorPos was = cursor_save();
   for (;;) {
-    if (!current_instruction || position_instruction(dir) == 0) {
+    if (!current_instruction || move_instructions(dir) == 0) {
       cursor_restore(was);
       return reply_fail(c.slot);
     }
@@ -216,7 +216,7 @@ void cmd_lnxt(HmiCommand& c) {
   bool end = list_flag == 3;
   std::string line;
   if (!end) {
-    if (position_instruction(1) == 0) {
+    if (move_instructions(1) == 0) {
       end = true;
     } else {
       line = instruction_and_caption(current_instruction);

@@ -7,6 +7,8 @@
 #include "expr/names.h"
 #include "hmi/commands.h"
 #include "hmi/listing.h"
+#include "core/registry.h"
+#include "program/editing.h"
 #include "program/program_new.h"
 
 void cmd_new(HmiCommand& c) {
@@ -33,19 +35,61 @@ void cmd_varen(HmiCommand& c) {
   reply_fail(c.slot);
 }
 
-// The editing operations on the program structure and the program file
-// come with the program editing subsystem; until it is part of the build
-// these commands refuse.
+namespace {
+
+// A structural edit: paused at level 3, answered with a page or "fail".
+template <class Op>
+void structural(HmiCommand& c, Op op) {
+  lock(3);
+  bool ok = op();
+  if (!ok) return reply_fail(c.slot);
+  release();
+  list_prog(c.slot, PAGE_LINES);
+}
+
+}  // namespace
+
 void cmd_insert(HmiCommand& c) {
   run_inst_update = 0;
+  structural(c, [&] { return c.n[0] < INST_TYPES && program_instruction(u16(c.n[0]), c.text.c_str(), u16(c.n[1])); });
+}
+
+void cmd_ren(HmiCommand& c) {
+  if (c.n[0] != 0) return reply_fail(c.slot);  // no current screen object
+  run_inst_update = 0;
+  if (program_rename(c.text.c_str())) return reply_ok(c.slot);
   reply_fail(c.slot);
 }
-void cmd_ren(HmiCommand& c) { reply_fail(c.slot); }
-void cmd_blocks(HmiCommand& c) { reply_fail(c.slot); }
-void cmd_blocke(HmiCommand& c) { reply_fail(c.slot); }
-void cmd_del(HmiCommand& c) { reply_fail(c.slot); }
-void cmd_copy(HmiCommand& c) { reply_fail(c.slot); }
-void cmd_move(HmiCommand& c) { reply_fail(c.slot); }
+
+void cmd_blocks(HmiCommand& c) {
+  if (c.n[0] == 0 && program_blockstart()) return reply_ok(c.slot);
+  reply_fail(c.slot);
+}
+
+void cmd_blocke(HmiCommand& c) {
+  if (program_block()) return reply_ok(c.slot);
+  reply_fail(c.slot);
+}
+
+void cmd_del(HmiCommand& c) {
+  run_inst_update = 0;
+  structural(c, [] { return program_delete(); });
+}
+
+void cmd_copy(HmiCommand& c) {
+  run_inst_update = 0;
+  if (c.n[0] != 0) return reply_fail(c.slot);  // no marked screen object
+  structural(c, [] { return program_copy(); });
+}
+
+void cmd_move(HmiCommand& c) {
+  run_inst_update = 0;
+  if (c.n[0] != 0) return reply_fail(c.slot);
+  structural(c, [] { return program_move(); });
+}
+
+// The program file commands come with the program file subsystem; until it
+// is part of the build they refuse.
 void cmd_extract(HmiCommand& c) { reply_fail(c.slot); }
 void cmd_save(HmiCommand& c) { reply_fail(c.slot); }
 void cmd_load(HmiCommand& c) { reply_fail(c.slot); }

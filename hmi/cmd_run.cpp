@@ -22,7 +22,7 @@ void cmd_stop(HmiCommand& c) {
   if (last_instruction) {
     current_instruction = last_instruction;
     current_loop = current_loop_exec;
-    hmi::update_module_pointer();
+    update_module_pointer();
   }
   current_instruction_last = nullptr;
   reply_one(c.slot, "Stop");

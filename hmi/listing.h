@@ -6,6 +6,8 @@
 #include <string>
 
 #include "core/control.h"
+#include "program/cursor.h"
+#include "program/refs.h"
 
 inline constexpr int PAGE_LINES = 50;
 using i16 = std::int16_t;
@@ -19,20 +21,6 @@ struct CursorPos {
 CursorPos cursor_save();
 void cursor_restore(const CursorPos& p);
 
-namespace hmi {
-// Cursor moves over the program: n instructions (backward when negative),
-// stopping at "Loop_1" and on "End"; the signed number of steps made.
-int position_instruction(int n);
-// n modules along the module chain; past either end the cursor returns to
-// "Loop_1" and 0 is returned.
-int position_module(int n);
-// Cursor to the first module of loop l (0..3).
-bool position_loop(u16 l);
-// 0-based position of the cursor counted from "Loop_1".
-int instruction_index_pos();
-// current_module from the cursor; the listing base follows the cursor.
-void update_module_pointer();
-}  // namespace hmi
 
 // Listing line of one instruction (indented by kind); " " for none.
 std::string instruction_and_caption(const Control* c);
@@ -44,3 +32,5 @@ void list_prog(int slot, int n);
 // Listing-walk state.
 inline CursorPos list_save{};
 inline u8 list_flag = 3;  // 0 module, 1 loop, 2 program, 3 finished
+// position_instruction for any distance: the signed number of steps made.
+int move_instructions(int n);
