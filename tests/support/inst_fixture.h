@@ -18,20 +18,25 @@ class InstTest : public ProgramTest {
     while (last->next && last->next != loop_start[1]) last = last->next;
     return inst_create(type, last, "test", n);
   }
-  static bool set(Control* c, u16 row, Iparam p) { return c->sparam(&p, 0, row); }
-  static bool ref(Control* c, u16 row, Ivar* v, u16 i = 0) {
+  static bool set(Control* c, u16 row, Iparam p, u16 group = 0) { return c->sparam(&p, group, row); }
+  static bool ref(Control* c, u16 row, Ivar* v, u16 i = 0, u16 group = 0) {
     Iparam p;
     p.type = ptype::Ref;
     p.ref = {v, i};
-    return set(c, row, p);
+    return set(c, row, p, group);
   }
-  static bool num(Control* c, u16 row, u16 type, u32 v) { return set(c, row, {.type = type, .value = v}); }
-  static bool flt(Control* c, u16 row, float v) { return num(c, row, ptype::Float, float_bits(v)); }
+  static bool num(Control* c, u16 row, u16 type, u32 v, u16 group = 0) {
+    return set(c, row, {.type = type, .value = v}, group);
+  }
+  static bool flt(Control* c, u16 row, float v, u16 group = 0) {
+    return num(c, row, ptype::Float, float_bits(v), group);
+  }
   static Iparam get(Control* c, u16 row, u16 group = 0) {
     Iparam p;
     EXPECT_TRUE(c->gparam(&p, group, row)) << "row " << row;
     return p;
   }
+  static pIdata get_ref(Control* c, u16 row, u16 group = 0) { return get(c, row, group).ref; }
 
   // Direct scan in loop 0 at a loop date; the first one after new_run() is
   // the first scan of a run.
@@ -63,7 +68,9 @@ class InstTest : public ProgramTest {
       }
     }
   }
-  // Through the engine: one complete pass of "Loop_1" at the next second.
+  // Through the engine: a run start, and one complete pass of "Loop_1" at
+  // the next second.
+  void engine_start() { start_run(); }
   void engine_scan() {
     fake.advance_us(1000000 - dtime.load());
     for (int i = 0; i < 10000; ++i) {
