@@ -33,7 +33,9 @@ class Editing : public TestInstProgram {
       if (c->num() == 0) {
         auto* m = static_cast<Module*>(c);
         EXPECT_EQ(m->prev_module, lastmod) << m->desc;
-        if (lastmod) EXPECT_EQ(lastmod->next_module, m) << m->desc;
+        if (lastmod) {
+          EXPECT_EQ(lastmod->next_module, m) << m->desc;
+        }
         lastmod = m;
       }
       s += (s.empty() ? "" : " ") + c->desc;
