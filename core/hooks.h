@@ -32,6 +32,8 @@ struct EngineHooks {
   // A block move reordered the program list: rebuild the I/O transaction
   // list (main thread, scan stopped).
   void (*program_moved)() = nullptr;
+  // A program file was loaded (main thread): check the history files.
+  void (*program_loaded)() = nullptr;
 };
 inline EngineHooks engine_hooks;
 

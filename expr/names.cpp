@@ -25,6 +25,7 @@ bool parse_name(const char* text, ParsedName* out) {
   char c = *p;
   if (!(letter(c) || c == '!' || c == '#' || c == '_')) return false;
   ++p;
+  if ((c == '!' || c == '#') && !name_char(*p)) return false;  // a scope needs a name
   while (*p && *p != '[') {
     if (!name_char(*p)) return false;
     ++p;

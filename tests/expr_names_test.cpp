@@ -59,7 +59,7 @@ TEST_F(ExprNames, SyntaxAndReservedNames) {
   EXPECT_EQ(r.var, nullptr);
 
   for (const char* bad : {"Loop_1", "Loop_4", "End", "System", "System[2]", "1abc", "a-b",
-                          "a b", "", "v[", "v[12", "v[1x]", "v[65535]", "[3]", "$x"}) {
+                          "a b", "", "v[", "v[12", "v[1x]", "v[65535]", "[3]", "$x", "!", "#[2]"}) {
     r = pIdata{system_var(), 5};
     EXPECT_FALSE(var_name(bad, &r, true)) << bad;
     EXPECT_EQ(r.var, nullptr) << bad;  // cleared on failure

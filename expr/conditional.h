@@ -1,0 +1,35 @@
+// Conditional blocks: If (21) ... ElseIf (22) ... EndIf (23). If and ElseIf
+// are expressions whose last row that ran is the condition; a branch not
+// taken is skipped by returning a later instruction from execute(). The
+// block state is kept per executing loop in if_status/if_index (engine),
+// and every module start clears it, so blocks never span modules.
+#pragma once
+#include "expr/expression.h"
+
+class If : public Expression {
+ public:
+  using Expression::Expression;
+  u16 num() const override { return 21; }
+  Control* execute() override;
+
+  // The first ElseIf or EndIf of this block after this instruction, or the
+  // next module, whichever comes first; nested blocks are passed over.
+  Control* next_if();
+  // Evaluates the condition at the current level: next when true, else
+  // next_if().
+  Control* ifelse_execute();
+};
+
+class ElseIf : public If {
+ public:
+  using If::If;
+  u16 num() const override { return 22; }
+  Control* execute() override;
+};
+
+class EndIf : public Control {
+ public:
+  EndIf(Control* prev, const char* desc, u16) : Control(prev, desc) {}
+  u16 num() const override { return 23; }
+  Control* execute() override;
+};

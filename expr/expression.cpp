@@ -1,0 +1,120 @@
+#include "expr/expression.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "core/registry.h"
+
+namespace {
+
+// What no result cell may hold: results are finite or the overflow value.
+inline float finite(float v) {
+  return (float_bits(v) & 0x7F800000u) == 0x7F800000u ? OVERFLOW_VALUE : v;
+}
+
+}  // namespace
+
+bool compile_row(ExpRow& r, const char* text) {
+  r.nsteps = 0;
+  r.status = 0;
+  r.steps.clear();
+  r.text = text ? text : "";
+  if (r.text.empty()) return true;
+  std::array<Mstep, PARSE_STEPS> scratch;
+  int n = expression_parse(scratch, r.text.c_str());
+  if (n <= 0) {
+    // Position + 1, kept below 256 so that a failure never reads as 0.
+    r.status = u8(std::min(1 - n, 255));
+    return false;
+  }
+  r.steps.assign(scratch.begin(), scratch.begin() + n);
+  r.nsteps = u8(n);
+  return true;
+}
+
+struct ExpressionRows {
+  static ExpRow& at(Expression& e, u16 g) { return e.row_table[g - 1]; }
+
+  static void get_status(Expression& e, u16 g, Iparam& p, const Row<Expression>&) {
+    p.value = at(e, g).status;
+  }
+  static bool set_ignored(Expression&, u16, const Iparam&, const Row<Expression>&) {
+    return true;
+  }
+  static void get_text(Expression& e, u16 g, Iparam& p, const Row<Expression>&) {
+    const std::string& t = at(e, g).text;
+    p.text = t.empty() ? nullptr : t.c_str();
+  }
+  static bool set_text(Expression& e, u16 g, const Iparam& p, const Row<Expression>&) {
+    if (p.text && std::strlen(p.text) > Expression::MAX_TEXT) return false;
+    return compile_row(at(e, g), p.text);
+  }
+  static void get_comment(Expression& e, u16 g, Iparam& p, const Row<Expression>&) {
+    const std::string& t = at(e, g).comment;
+    p.text = t.empty() ? nullptr : t.c_str();
+  }
+  static bool set_comment(Expression& e, u16 g, const Iparam& p, const Row<Expression>&) {
+    if (p.text && std::strlen(p.text) > Expression::MAX_TEXT) return false;
+    at(e, g).comment = p.text ? p.text : "";
+    return true;
+  }
+};
+
+const RowTable<Expression> Expression::rows{
+    {},
+    {
+        rows::gref<&Expression::row_table, &ExpRow::result>("Result"),
+        rows::custom<Expression>("Status", ptype::Dec, &ExpressionRows::get_status,
+                                 &ExpressionRows::set_ignored),
+        rows::custom<Expression>("Expression", ptype::Text, &ExpressionRows::get_text,
+                                 &ExpressionRows::set_text),
+        rows::custom<Expression>("Comment", ptype::Text, &ExpressionRows::get_comment,
+                                 &ExpressionRows::set_comment),
+    }};
+
+Expression::Expression(Control* prev, const char* desc, u16 n) : WithRows(prev, desc) {
+  resize(n);
+}
+
+bool Expression::resize(u16 n) {
+  row_table.resize(std::clamp<u16>(n, 1, MAX_ROWS));
+  return true;
+}
+
+bool Expression::sparam(Iparam* p, u16 group, u16 row) {
+  // The status row takes any type code and changes nothing.
+  if (row == 1 && group >= 1 && group <= row_table.size()) return true;
+  return WithRows::sparam(p, group, row);
+}
+
+Control* Expression::execute() {
+  if (!row_table.empty() && Exp_tmp.var) evaluate();
+  return next;
+}
+
+float Expression::evaluate() {
+  Ivar* T = Exp_tmp.var;
+  float last = 0.0f;
+  if (!T) return last;
+  for (ExpRow& r : row_table) {
+    if (!r.result.var || r.nsteps == 0) continue;
+    const Mstep* s = r.steps.data();
+    const u32 n = r.nsteps;
+    float v = 0.0f;
+    for (u32 j = 0; j < n; ++j) {
+      const Mstep& st = s[j];
+      float a = st.arg1.get(), b = st.arg2.get();
+      if (st.op == op::If)
+        v = finite(b != 0.0f ? a : r.result.get());
+      else
+        v = math_operation(a, b, st.op);
+      T->set(u16(j), v);
+    }
+    r.result.set(v);
+    last = v;
+  }
+  return last;
+}
+
+QUOR_REGISTER_INSTRUCTION(20, Expression);

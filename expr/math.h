@@ -1,0 +1,97 @@
+// The operator table of the formula language: math_operation(a, b, op) and
+// the conversions it uses. Results are single precision; library functions
+// are computed in double precision. No operation yields a NaN or an
+// infinity: where there is no defined result the overflow value (3.0e38)
+// is returned instead.
+#pragma once
+#include <bit>
+#include <cmath>
+
+#include "core/types.h"
+
+// Operator codes. 1..21 are written between operands, 22..34 are the
+// quoted two-argument functions (a 'min' b), 129..160 the one-argument
+// functions (sin(x)); 0 copies the first operand.
+namespace op {
+inline constexpr u16 Copy = 0, Add = 1, Sub = 2, Mul = 3, Div = 4, Mod = 5, Or = 6, And = 7,
+                     Xor = 8, FuzzyOr = 9, FuzzyAnd = 10, FuzzyXor = 11, Shr = 12, Shl = 13,
+                     LogOr = 14, LogAnd = 15, Eq = 16, Ne = 17, Lt = 18, Le = 19, Gt = 20,
+                     Ge = 21;
+inline constexpr u16 Orider = 22, Oridel = 23, Min = 24, Max = 25, Pow = 26, Atan2 = 27,
+                     Outb = 28, Out2b = 29, Loopz = 30, Loopnz = 31, If = 32, Vpd = 33, Dp = 34;
+inline constexpr u16 Logical = 129, Bool = 130, Fuzzy = 131, Compl = 132, Compb = 133,
+                     Compf = 134, Abs = 135, Neg = 136, Inv = 137, Ceil = 138, Floor = 139,
+                     Sqrt = 140, Exp = 141, Log = 142, Log10 = 143, Sin = 144, Cos = 145,
+                     Tan = 146, Asin = 147, Acos = 148, Atan = 149, Year = 150, Month = 151,
+                     Day = 152, Dow = 153, Hour = 154, Minute = 155, Second = 156, Hbit = 157,
+                     Lbit = 158, Inb = 159, In2b = 160;
+}  // namespace op
+
+// Values of at least this are "missing" for orider.
+inline constexpr float MISSING_FROM = 3.0e38f;
+
+// Clamp to 0..2^24-1 and truncate: the operand of bitwise, date and time
+// operators. NaN gives 0.
+inline u32 make_binary(float x) {
+  if (!(x > 0.0f)) return 0;
+  if (x >= 16777215.0f) return 16777215u;
+  return u32(x);
+}
+// Clamp to 0.0..1.0 (NaN gives 0.0).
+inline float make_fuzzy(float x) {
+  if (!(x > 0.0f)) return 0.0f;
+  return x < 1.0f ? x : 1.0f;
+}
+// Truncation toward zero to the 32-bit pattern of the integer (negative
+// values as two's complement, larger values modulo 2^32, NaN and infinity 0).
+u32 wrap_u32(float x);
+
+// Saturation vapour pressure in kPa at T degrees Celsius (clamped to
+// -100..100), Tetens equation.
+double es(double t);
+// Actual vapour pressure for saturation pressure e and relative humidity rh
+// percent (clamped to 0.1..100).
+double ea(double e, double rh);
+// Year (mode 0), month (1) or day of month (2) of a day number, day 0 being
+// 1 January 2000.
+u32 dateymd(u32 day, int mode);
+
+// The rarer operators, out of line.
+float math_rare(float a, float b, u16 code);
+
+inline float bool_value(bool c) { return c ? 1.0f : 0.0f; }
+
+inline float math_operation(float a, float b, u16 code) {
+  float r;
+  switch (code) {
+    case op::Add: r = a + b; break;
+    case op::Sub: r = a - b; break;
+    case op::Mul: r = a * b; break;
+    case op::Div: r = b == 0.0f ? OVERFLOW_VALUE : a / b; break;
+    case op::Or: r = float(make_binary(a) | make_binary(b)); break;
+    case op::And: r = float(make_binary(a) & make_binary(b)); break;
+    case op::Xor: r = float(make_binary(a) ^ make_binary(b)); break;
+    case op::LogOr: r = bool_value(a != 0.0f || b != 0.0f); break;
+    case op::LogAnd: r = bool_value(a != 0.0f && b != 0.0f); break;
+    case op::Eq: r = bool_value(a == b); break;
+    case op::Ne: r = bool_value(a != b); break;
+    case op::Lt: r = bool_value(a < b); break;
+    case op::Le: r = bool_value(a <= b); break;
+    case op::Gt: r = bool_value(a > b); break;
+    case op::Ge: r = bool_value(a >= b); break;
+    case op::Orider: r = b < MISSING_FROM ? b : a; break;
+    case op::Min: r = b < a ? b : a; break;
+    case op::Max: r = b > a ? b : a; break;
+    case op::Logical: r = bool_value(a != 0.0f); break;
+    case op::Compl: r = bool_value(a == 0.0f); break;
+    case op::Abs: r = std::fabs(a); break;
+    case op::Neg: r = -a; break;
+    case op::Copy:
+    case op::If: r = a; break;
+    default: r = math_rare(a, b, code); break;
+  }
+  // An overflowing sum or product, or a NaN a client wrote into an operand,
+  // must not reach the result cells either.
+  if ((std::bit_cast<u32>(r) & 0x7F800000u) == 0x7F800000u) r = OVERFLOW_VALUE;
+  return r;
+}

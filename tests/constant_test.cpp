@@ -1,0 +1,290 @@
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "core/registry.h"
+#include "expr/names.h"
+#include "hmi/session.h"
+#include "instructions/constant.h"
+#include "tests/support/fixture.h"
+
+namespace {
+
+class ConstantTest : public ProgramTest {
+ protected:
+  void SetUp() override {
+    ProgramTest::SetUp();
+    c = static_cast<Constant*>(inst_create(3, loop_start[0], "setpoints", 3));
+    current_loop_exec = 0;
+  }
+  void TearDown() override {
+    run_inst_update = 0;
+    ProgramTest::TearDown();
+  }
+  bool set_ref(const char* name) {
+    Iparam p;
+    p.type = ptype::Ref;
+    EXPECT_TRUE(var_name(name, &p.ref, true));
+    return c->sparam(&p, 0, 0);
+  }
+  bool set_choice(u16 row, u32 v) {
+    Iparam p;
+    p.set_uint(ptype::Select, v);
+    return c->sparam(&p, 0, row);
+  }
+  bool set_value(u16 g, u16 type, u32 v) {
+    Iparam p;
+    p.set_uint(type, v);
+    return c->sparam(&p, g, 0);
+  }
+  bool set_float(u16 g, float v) { return set_value(g, ptype::Float, float_bits(v)); }
+  Iparam get(u16 g, u16 row) {
+    Iparam p;
+    EXPECT_TRUE(c->gparam(&p, g, row));
+    return p;
+  }
+  Idata cell(const char* name) {
+    pIdata r;
+    EXPECT_TRUE(var_name(name, &r, false));
+    return r.get();
+  }
+  void poke(const char* name, Idata v) {
+    pIdata r;
+    ASSERT_TRUE(var_name(name, &r, false));
+    r.set(v);
+  }
+  // One scan of the loop; first says whether it is the run's first.
+  void scan(bool first) {
+    first_pass[0] = first ? 0 : 1;
+    c->execute();
+  }
+  Constant* c = nullptr;
+};
+
+// The record of a Constant as the program file stores it: the parameter
+// block (shape, then every row's type code and value) from gparam.
+std::vector<unsigned char> record_of(Constant* c) {
+  std::vector<unsigned char> out;
+  auto u16w = [&](u16 v) {
+    out.push_back(u8(v));
+    out.push_back(u8(v >> 8));
+  };
+  auto str = [&](const char* s) {
+    for (; s && *s; ++s) out.push_back(u8(*s));
+    out.push_back(0);
+  };
+  Ilparam s;
+  c->lparam(&s);
+  u16w(s.rows);
+  u16w(s.groups);
+  u16w(s.group_rows);
+  for (u16 g = 0; g <= s.groups; ++g)
+    for (u16 r = 0; r < (g ? s.group_rows : s.rows); ++r) {
+      Iparam p;
+      c->gparam(&p, g, r);
+      u16w(p.type);
+      if (p.type & 0x100) {
+        str(p.type == ptype::Ref ? var_pointer(p.ref).c_str() : p.text);
+      } else {
+        for (int b = 0; b < 4; ++b) out.push_back(u8(p.value >> (8 * b)));
+      }
+    }
+  return out;
+}
+
+}  // namespace
+
+TEST_F(ConstantTest, RowsResizeAndBlockRule) {
+  EXPECT_STREQ(c->dparam(),
+               "Variable}Data type~Float~Date~Time~Dec integer~Hex integer}"
+               "Mode~Normal~Startup~Capture~Disable}Value}Description");
+  Ilparam s;
+  c->lparam(&s);
+  EXPECT_EQ(s.rows, 3);
+  EXPECT_EQ(s.group_rows, 2);
+  EXPECT_EQ(s.groups, 3);
+  EXPECT_TRUE(c->resize(0));
+  EXPECT_EQ(c->group_count(), 1);
+  c->resize(500);
+  EXPECT_EQ(c->group_count(), 128);
+  c->resize(10);
+
+  // The block of 10 cells is kept inside 65535 and inside its variable.
+  ASSERT_TRUE(set_ref("v[65530]"));
+  Iparam p = get(0, 0);
+  EXPECT_EQ(p.ref.index, 65526);
+  EXPECT_EQ(p.ref.var->size, 65535);
+  ASSERT_TRUE(set_ref("w"));
+  c->resize(20);  // growing the table grows the variable
+  EXPECT_EQ(get(0, 0).ref.var->size, 19);
+  EXPECT_TRUE(set_ref("Null"));
+
+  // Choices take type 5 only and clamp; other rows refuse wrong types.
+  EXPECT_TRUE(set_choice(1, 9));
+  EXPECT_EQ(get(0, 1).value, 4u);
+  EXPECT_TRUE(set_choice(2, 7));
+  EXPECT_EQ(get(0, 2).value, 3u);
+  Iparam d;
+  d.set_uint(ptype::Dec, 1);
+  EXPECT_FALSE(c->sparam(&d, 0, 1));
+  EXPECT_FALSE(c->sparam(&d, 0, 0));
+  EXPECT_FALSE(c->gparam(&d, 21, 0));
+  EXPECT_FALSE(c->gparam(&d, 1, 2));
+}
+
+TEST_F(ConstantTest, ValuesFollowTheDataType) {
+  EXPECT_TRUE(set_float(1, 2.75f));
+  EXPECT_EQ(get(1, 0).type, ptype::Float);
+  EXPECT_EQ(get(1, 0).f(), 2.75f);
+  EXPECT_FALSE(set_value(1, ptype::Dec, 5));  // not the current data type
+
+  // Changing the type converts nothing; it changes the exchange.
+  set_choice(1, ptype::Dec);
+  Iparam p = get(1, 0);
+  EXPECT_EQ(p.type, ptype::Dec);
+  EXPECT_EQ(p.value, 2u);
+  EXPECT_FALSE(set_float(1, 1.0f));
+  EXPECT_TRUE(set_value(2, ptype::Dec, 0xFFFFFFFFu));
+  EXPECT_NE(get(2, 0).value, 0xFFFFFFFFu);  // the nearest float, truncated
+  set_choice(1, ptype::Float);
+  EXPECT_EQ(get(2, 0).f(), 4294967296.0f);
+  EXPECT_EQ(get(1, 0).f(), 2.75f);
+  set_choice(1, ptype::Hex);
+  EXPECT_TRUE(set_value(3, ptype::Hex, 0xABCD));
+  EXPECT_EQ(get(3, 0).value, 0xABCDu);
+
+  Iparam t;
+  t.type = ptype::Text;
+  std::string longer(65, 'd');
+  t.text = longer.c_str();
+  EXPECT_FALSE(c->sparam(&t, 1, 1));
+  longer.pop_back();
+  EXPECT_TRUE(c->sparam(&t, 1, 1));
+  EXPECT_EQ(std::string(get(1, 1).text), longer);
+  t.text = "";
+  EXPECT_TRUE(c->sparam(&t, 1, 1));
+  EXPECT_EQ(get(1, 1).text, nullptr);
+}
+
+TEST_F(ConstantTest, Modes) {
+  set_ref("sp");
+  set_float(1, 10);
+  set_float(2, 20);
+  set_float(3, 30);
+
+  scan(true);  // Normal: every scan
+  EXPECT_EQ(cell("sp[1]"), 20.0f);
+  poke("sp[1]", 5);
+  scan(false);
+  EXPECT_EQ(cell("sp[1]"), 20.0f);
+
+  set_choice(2, Constant::Startup);
+  poke("sp[1]", 5);
+  scan(false);
+  EXPECT_EQ(cell("sp[1]"), 5.0f);  // a client's change persists
+  scan(true);
+  EXPECT_EQ(cell("sp[1]"), 20.0f);
+
+  set_choice(2, Constant::Disable);
+  scan(true);
+  poke("sp[2]", 1);
+  scan(true);
+  EXPECT_EQ(cell("sp[2]"), 1.0f);
+
+  set_choice(2, Constant::Capture);
+  scan(true);
+  EXPECT_EQ(cell("sp[2]"), 30.0f);
+  poke("sp[2]", 33);
+  scan(false);  // taken into the table
+  EXPECT_EQ(get(3, 0).f(), 33.0f);
+  set_float(1, 11);  // and a client's set goes to the variable at once
+  EXPECT_EQ(cell("sp"), 11.0f);
+  scan(false);
+  EXPECT_EQ(get(1, 0).f(), 11.0f);
+}
+
+TEST_F(ConstantTest, CaptureUpdatesTheProgramFile) {
+  auto dir = std::filesystem::temp_directory_path() / ("quor-const-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  auto old_cwd = std::filesystem::current_path();
+  std::filesystem::current_path(dir);
+
+  set_ref("sp[2]");
+  set_choice(1, ptype::Dec);
+  set_choice(2, Constant::Capture);
+  set_value(1, ptype::Dec, 1);
+  set_value(2, ptype::Dec, 2);
+  set_value(3, ptype::Dec, 3);
+  Iparam t;
+  t.type = ptype::Text;
+  t.text = "second";
+  c->sparam(&t, 2, 1);
+
+  // A file with some bytes before the record, like the program file's
+  // header and earlier records.
+  std::vector<unsigned char> file(37, 0xEE), rec = record_of(c);
+  const u32 pos = u32(file.size());
+  file.insert(file.end(), rec.begin(), rec.end());
+  file.insert(file.end(), 9, 0xDD);
+  auto write_file = [&] {
+    std::ofstream("quor.qrn", std::ios::binary).write((const char*)file.data(), file.size());
+  };
+  auto read_file = [] {
+    std::ifstream in("quor.qrn", std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
+  };
+  write_file();
+  c->file_pos = pos;
+  run_inst_update = 1;
+
+  scan(true);
+  poke("sp[3]", 42.9f);  // row 2
+  scan(false);
+  // The record now reads like a fresh save of the instruction.
+  std::vector<unsigned char> expect(file.begin(), file.begin() + pos);
+  rec = record_of(c);
+  expect.insert(expect.end(), rec.begin(), rec.end());
+  expect.insert(expect.end(), 9, 0xDD);
+  EXPECT_EQ(read_file(), expect);
+  EXPECT_EQ(get(2, 0).value, 42u);
+
+  // Positions at the first parameter work too.
+  u32 vals[3] = {7, 8, 9};
+  EXPECT_TRUE(constant_capture_write("quor.qrn", pos + 6, ptype::Dec, vals));
+
+  // Without the saved state, or with a record of another shape, the file
+  // stays as it is.
+  auto before = read_file();
+  run_inst_update = 0;
+  poke("sp[2]", 5);
+  scan(false);
+  EXPECT_EQ(read_file(), before);
+  run_inst_update = 1;
+  EXPECT_FALSE(constant_capture_write("quor.qrn", pos, ptype::Float, vals));  // type differs
+  EXPECT_FALSE(constant_capture_write("quor.qrn", pos, ptype::Dec, std::span(vals, 2)));
+  EXPECT_FALSE(constant_capture_write("quor.qrn", pos + 1, ptype::Dec, vals));
+  EXPECT_FALSE(constant_capture_write("quor.qrn", u32(before.size()) + 100, ptype::Dec, vals));
+  EXPECT_EQ(read_file(), before);
+  EXPECT_FALSE(constant_capture_write("missing.qrn", pos, ptype::Dec, vals));
+
+  // A description without terminator within 256 bytes abandons the rest.
+  std::vector<unsigned char> bad = before;
+  // shape 6, reference 2 + "sp[2]" 6, choices 12, value 6, type 2
+  size_t desc_at = pos + 6 + 8 + 12 + 6 + 2;
+  ASSERT_EQ(bad[desc_at - 2] | bad[desc_at - 1] << 8, ptype::Text);
+  bad.insert(bad.begin() + long(desc_at), 300, 'x');
+  file = bad;
+  write_file();
+  EXPECT_FALSE(constant_capture_write("quor.qrn", pos, ptype::Dec, vals));
+  auto after = read_file();
+  EXPECT_EQ(after[pos + 6 + 8 + 12 + 2], 7);  // row 1 written before the stop
+  EXPECT_EQ(std::vector<unsigned char>(after.begin() + long(desc_at) + 300, after.end()),
+            std::vector<unsigned char>(bad.begin() + long(desc_at) + 300, bad.end()));
+
+  std::filesystem::current_path(old_cwd);
+  std::filesystem::remove_all(dir);
+}

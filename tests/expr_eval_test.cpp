@@ -1,0 +1,254 @@
+#include <cmath>
+
+#include "core/registry.h"
+#include "net/clock.h"
+#include "platform/fake.h"
+#include "tests/support/expr_helpers.h"
+
+using ExprEval = ExprTest;
+
+TEST_F(ExprEval, LeftToRightArithmetic) {
+  cell("a") = 2;
+  cell("b") = 3;
+  cell("c") = 4;
+  EXPECT_EQ(eval("a + b * c"), 20.0f);
+  EXPECT_EQ(eval("a + (b * c)"), 14.0f);
+  EXPECT_EQ(eval("(a - b) * (c + 1) / 5"), -1.0f);
+  EXPECT_EQ(eval("10 - a - b"), 5.0f);
+  EXPECT_EQ(eval("a"), 2.0f);
+  EXPECT_EQ(eval("1/0"), OVERFLOW_VALUE);
+  EXPECT_EQ(eval("5 % 0"), OVERFLOW_VALUE);
+  EXPECT_EQ(eval("17 % 5"), 2.0f);
+  EXPECT_EQ(eval("(0 - 1) % 7"), float(4294967295u % 7));  // two's complement pattern
+  EXPECT_EQ(eval("3e38 * 10"), OVERFLOW_VALUE);  // never an infinity
+}
+
+TEST_F(ExprEval, BitwiseAndShifts) {
+  EXPECT_EQ(eval("5 & 3"), 1.0f);
+  EXPECT_EQ(eval("(0 - 5) & 3"), 0.0f);
+  EXPECT_EQ(eval("20000000 : 0"), 16777215.0f);
+  EXPECT_EQ(eval("6 ^ 3"), 5.0f);
+  EXPECT_EQ(eval("7 >> 0"), 7.0f);
+  EXPECT_EQ(eval("7 >> 24"), 7.0f);
+  EXPECT_EQ(eval("7 >> 1"), 3.0f);
+  EXPECT_EQ(eval("1 << 23"), 8388608.0f);
+  EXPECT_EQ(eval("1 << 24"), 1.0f);
+  EXPECT_EQ(eval("3 << 23"), 8388608.0f);  // masked to 24 bits
+  EXPECT_EQ(eval("compb(0)"), 4294967295.0f);
+  EXPECT_EQ(eval("hbit(0)"), 0.0f);
+  EXPECT_EQ(eval("lbit(0)"), 0.0f);
+  EXPECT_EQ(eval("hbit(1)"), 1.0f);
+  EXPECT_EQ(eval("lbit(12)"), 3.0f);
+  EXPECT_EQ(eval("hbit(16777215)"), 24.0f);
+  EXPECT_EQ(eval("lbit(8388608)"), 24.0f);
+}
+
+TEST_F(ExprEval, FuzzyLogicalAndComparisons) {
+  EXPECT_EQ(eval("0.7 :> 0.2"), 0.7f);
+  EXPECT_EQ(eval("1.5 &> 0.3"), 0.3f);
+  EXPECT_FLOAT_EQ(eval("0.25 ^> 0.75"), 0.5f);
+  EXPECT_EQ(eval("compf(0.25)"), 0.75f);
+  EXPECT_EQ(eval("fuzzy(7)"), 1.0f);
+  EXPECT_EQ(eval("2 :: 0"), 1.0f);
+  EXPECT_EQ(eval("2 && 0"), 0.0f);
+  EXPECT_EQ(eval("logical(0.1)"), 1.0f);
+  EXPECT_EQ(eval("bool(0.49)"), 0.0f);
+  EXPECT_EQ(eval("bool(0.5)"), 1.0f);
+  EXPECT_EQ(eval("compl(3)"), 0.0f);
+  EXPECT_EQ(eval("2 == 2"), 1.0f);
+  EXPECT_EQ(eval("2 != 2"), 0.0f);
+  EXPECT_EQ(eval("1 < 2"), 1.0f);
+  EXPECT_EQ(eval("2 <= 2"), 1.0f);
+  EXPECT_EQ(eval("1 > 2"), 0.0f);
+  EXPECT_EQ(eval("1 >= 2"), 0.0f);
+}
+
+TEST_F(ExprEval, TwoArgumentFunctions) {
+  cell("v") = -8;
+  cell("w") = -1;
+  cell("miss") = OVERFLOW_VALUE;
+  EXPECT_EQ(eval("3 'min' 2"), 2.0f);
+  EXPECT_EQ(eval("3 'max' 2"), 3.0f);
+  EXPECT_EQ(eval("5 'orider' miss"), 5.0f);
+  EXPECT_EQ(eval("5 'orider' 7"), 7.0f);
+  EXPECT_EQ(eval("5 'oridel' 0.5"), 0.5f);
+  EXPECT_EQ(eval("5 'oridel' 1.5"), 5.0f);
+  EXPECT_FLOAT_EQ(eval("2 'pow' 0.5"), 1.414214f);
+  EXPECT_EQ(eval("v 'pow' 0.5"), -8.0f);  // exponent rounded up to 1
+  EXPECT_EQ(eval("v 'pow' (0 - 0.5)"), -0.125f);  // rounded down to -1
+  EXPECT_EQ(eval("0 'pow' w"), OVERFLOW_VALUE);
+  EXPECT_FLOAT_EQ(eval("1 'atan2' 1"), 0.785398f);
+  EXPECT_NEAR(eval("25 'vpd' 50"), 27.3487, 0.001);
+  EXPECT_NEAR(eval("25 'dp' 50"), 13.857, 0.001);
+  EXPECT_NEAR(eval("25 'dp' 0"), eval("25 'dp' 0.1"), 1e-6);  // humidity clamps at 0.1
+}
+
+TEST_F(ExprEval, OneArgumentFunctions) {
+  cell("m1") = -1;
+  EXPECT_EQ(eval("inv(0)"), OVERFLOW_VALUE);
+  EXPECT_EQ(eval("inv(4)"), 0.25f);
+  EXPECT_EQ(eval("sqrt(m1)"), OVERFLOW_VALUE);
+  EXPECT_EQ(eval("sqrt(9)"), 3.0f);
+  EXPECT_EQ(eval("log(0)"), OVERFLOW_VALUE);
+  EXPECT_EQ(eval("log10(1000)"), 3.0f);
+  EXPECT_EQ(eval("exp(1000)"), OVERFLOW_VALUE);
+  EXPECT_EQ(eval("tan(1.5708)"), OVERFLOW_VALUE);
+  EXPECT_NEAR(eval("tan(0.785398)"), 1.0f, 1e-6);
+  EXPECT_FLOAT_EQ(eval("asin(1)"), 1.570796f);
+  EXPECT_EQ(eval("acos(2)"), OVERFLOW_VALUE);
+  EXPECT_EQ(eval("abs(m1)"), 1.0f);
+  EXPECT_EQ(eval("neg(m1)"), 1.0f);
+  EXPECT_EQ(eval("ceil(1.2)"), 2.0f);
+  EXPECT_EQ(eval("floor(m1)"), -1.0f);
+}
+
+TEST_F(ExprEval, DatesAndTimes) {
+  EXPECT_EQ(eval("year(0)"), 2000.0f);
+  EXPECT_EQ(eval("month(59)"), 2.0f);
+  EXPECT_EQ(eval("day(59)"), 29.0f);
+  EXPECT_EQ(eval("month(60)"), 3.0f);
+  EXPECT_EQ(eval("day(60)"), 1.0f);
+  EXPECT_EQ(eval("year(366)"), 2001.0f);
+  EXPECT_EQ(eval("month(397)"), 2.0f);
+  EXPECT_EQ(eval("day(397)"), 1.0f);
+  EXPECT_EQ(eval("day(424)"), 28.0f);  // 2001 is no leap year
+  EXPECT_EQ(eval("month(425)"), 3.0f);
+  EXPECT_EQ(eval("day(1460)"), 31.0f);  // 31 December 2003
+  EXPECT_EQ(eval("year(1461)"), 2004.0f);
+  EXPECT_EQ(eval("dow(0)"), 5.0f);
+  EXPECT_EQ(eval("dow(2)"), 0.0f);
+  EXPECT_EQ(eval("hour(7384)"), 2.0f);
+  EXPECT_EQ(eval("minute(7384)"), 3.0f);
+  EXPECT_EQ(eval("second(7384)"), 4.0f);
+  for (u32 d : {0u, 59u, 365u, 800u, 1460u, 9000u, 50000u}) {
+    Ymd ymd = day_to_ymd(d);
+    EXPECT_EQ(dateymd(d, 0), u32(ymd.year)) << d;
+    EXPECT_EQ(dateymd(d, 1), u32(ymd.month)) << d;
+    EXPECT_EQ(dateymd(d, 2), u32(ymd.day)) << d;
+  }
+}
+
+TEST_F(ExprEval, IoPorts) {
+  EXPECT_EQ(eval("100 'outb' 0x1A5"), 0.0f);
+  EXPECT_EQ(fake.pc104_in(100), 0xA5);
+  EXPECT_EQ(eval("inb(100)"), float(0xA5));
+  EXPECT_EQ(eval("200 'out2b' 0x1234"), 0.0f);
+  EXPECT_EQ(fake.pc104_in(200), 0x34);
+  EXPECT_EQ(fake.pc104_in(201), 0x12);
+  EXPECT_EQ(eval("in2b(200)"), float(0x1234));
+  EXPECT_EQ(eval("1024 'outb' 1"), OVERFLOW_VALUE);
+  EXPECT_EQ(eval("inb(1024)"), OVERFLOW_VALUE);
+  EXPECT_EQ(eval("in2b(5000)"), OVERFLOW_VALUE);
+  EXPECT_EQ(eval("100 'loopz' 0x80"), 0.0f);   // bit 7 of 0xA5 is set
+  EXPECT_EQ(eval("100 'loopnz' 0x40"), 0.0f);  // bit 6 is clear
+  EXPECT_EQ(eval("100 'loopz' 0x40"), OVERFLOW_VALUE);  // gives up after ~10 ms
+  EXPECT_EQ(eval("1024 'loopz' 1"), OVERFLOW_VALUE);
+}
+
+// Rows run in order, each can read what the row before wrote; rows
+// without result or with a failed text are skipped.
+TEST_F(ExprEval, RowsAndStatus) {
+  auto* e = make_expression("x + 1", "y");
+  EXPECT_TRUE(e->resize(4));
+  set_row(e, 2, "y * 10", "z");
+  EXPECT_FALSE(set_row(e, 3, "y +", "w"));
+  cell("x") = 1;
+  EXPECT_EQ(e->evaluate(), 20.0f);
+  EXPECT_EQ(cell("z"), 20.0f);
+  EXPECT_EQ(cell("w"), 0.0f);
+
+  Iparam p;
+  ASSERT_TRUE(e->gparam(&p, 3, 1));
+  EXPECT_EQ(p.type, ptype::Dec);
+  EXPECT_EQ(p.value, 4u);  // the end of the text
+  ASSERT_TRUE(e->gparam(&p, 3, 2));
+  EXPECT_STREQ(p.text, "y +");  // the text is kept
+  EXPECT_EQ(e->row(2).nsteps, 0);
+  ASSERT_TRUE(e->gparam(&p, 4, 2));
+  EXPECT_EQ(p.text, nullptr);
+  EXPECT_FALSE(e->gparam(&p, 5, 0));
+  EXPECT_FALSE(e->gparam(&p, 0, 0));
+  EXPECT_FALSE(e->gparam(&p, 1, 4));
+
+  // A failed row that gets a good text runs again; an empty text clears.
+  EXPECT_TRUE(set_row(e, 3, "z 'if' 1", "w"));
+  EXPECT_EQ(e->row(2).status, 0);
+  e->evaluate();
+  EXPECT_EQ(cell("w"), 20.0f);
+  Iparam t;
+  t.type = ptype::Text;
+  t.text = "";
+  EXPECT_TRUE(e->sparam(&t, 3, 2));
+  EXPECT_EQ(e->row(2).nsteps, 0);
+  t.text = nullptr;
+  EXPECT_TRUE(e->sparam(&t, 3, 3));
+
+  // The status row ignores writes; types are checked elsewhere.
+  p.set_float(9);
+  EXPECT_TRUE(e->sparam(&p, 1, 1));
+  EXPECT_EQ(e->row(0).status, 0);
+  EXPECT_FALSE(e->sparam(&p, 1, 0));
+  EXPECT_FALSE(e->sparam(&p, 1, 2));
+
+  // Long texts would not survive the program file.
+  std::string long_text(256, 'x');
+  t.text = long_text.c_str();
+  EXPECT_FALSE(e->sparam(&t, 1, 2));
+  EXPECT_STREQ(e->row(0).text.c_str(), "x + 1");
+  EXPECT_FALSE(e->sparam(&t, 1, 3));
+  t.text = "flow in l/s";
+  EXPECT_TRUE(e->sparam(&t, 1, 3));
+  ASSERT_TRUE(e->gparam(&p, 1, 3));
+  EXPECT_STREQ(p.text, "flow in l/s");
+}
+
+TEST_F(ExprEval, IfKeepsTheLastValue) {
+  auto* e = make_expression("x 'if' c", "out");
+  cell("x") = 5;
+  cell("out") = 42;
+  e->evaluate();
+  EXPECT_EQ(cell("out"), 42.0f);
+  cell("c") = 1;
+  e->evaluate();
+  EXPECT_EQ(cell("out"), 5.0f);
+  // A NaN written by a client does not travel through a formula.
+  cell("x") = std::nanf("");
+  e->evaluate();
+  EXPECT_EQ(cell("out"), OVERFLOW_VALUE);
+}
+
+TEST_F(ExprEval, ResizeAndDescriptor) {
+  Control* c = inst_create(20, current_instruction, "calc", 0);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->num(), 20);
+  EXPECT_STREQ(c->dparam(), "Result}Status}Expression}Comment");
+  Ilparam s;
+  ASSERT_TRUE(c->lparam(&s));
+  EXPECT_EQ(s.rows, 0);
+  EXPECT_EQ(s.group_rows, 4);
+  EXPECT_EQ(s.groups, 1);  // 0 becomes 1
+  auto* e = static_cast<Expression*>(c);
+  set_row(e, 1, "7", "seven");
+  e->resize(500);
+  EXPECT_EQ(e->group_count(), 128);
+  e->resize(1);
+  EXPECT_EQ(e->row(0).text, "7");
+  EXPECT_EQ(c->execute(), c->next);
+  EXPECT_EQ(cell("seven"), 7.0f);
+  inst_delete(20, c);
+
+  // Without a compiled formula there is no scratch variable: nothing runs.
+  program_new(false);
+  Expression idle(nullptr, "idle", 1);
+  EXPECT_EQ(idle.evaluate(), 0.0f);
+}
+
+// A variable grown or renamed after compilation is still read correctly.
+TEST_F(ExprEval, VariablesChangeAfterCompilation) {
+  cell("v[2]") = 3;
+  auto* e = make_expression("v[2] * 2", "out");
+  cell("v[100]");  // grows v: the cell array moves
+  cell("v[2]") = 4;
+  EXPECT_TRUE(var_rename("v", "vv"));
+  EXPECT_EQ(e->evaluate(), 8.0f);
+}
