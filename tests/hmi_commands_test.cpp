@@ -1,6 +1,7 @@
 // Browsing, editing, variable, parameter and run control commands on a
 // program in memory, through proc_HMI with exact reply bytes.
 #include <bit>
+#include <filesystem>
 
 #include "core/config.h"
 #include "core/engine.h"
@@ -231,6 +232,50 @@ TEST_F(HmiCommands, EditingBlocks) {
   EXPECT_EQ(ask("insert|bad|99|0"), "fail\n\r");
   EXPECT_EQ(ask("new").substr(0, 14), "Module Loop_1\n");
   EXPECT_EQ(count_lines(ask("alist")), 5);
+}
+
+}  // namespace
+
+namespace {
+
+class HmiFiles : public HmiCommands {
+ protected:
+  void SetUp() override {
+    HmiCommands::SetUp();
+    char tmpl[] = "/tmp/quor_hmi_XXXXXX";
+    dir = mkdtemp(tmpl);
+    old_cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+  }
+  void TearDown() override {
+    std::filesystem::current_path(old_cwd);
+    std::filesystem::remove_all(dir);
+    HmiCommands::TearDown();
+  }
+  std::string dir;
+  std::filesystem::path old_cwd;
+};
+
+TEST_F(HmiFiles, SaveLoadAndExtract) {
+  build(2);
+  EXPECT_EQ(ask("save|other.qrn"), "OK\n\r");
+  EXPECT_EQ(ask("save|../other.qrn"), "fail\n\r");
+  EXPECT_EQ(ask("save|/tmp/other.qrn"), "fail\n\r");
+  EXPECT_EQ(ask("new").substr(0, 14), "Module Loop_1\n");
+  EXPECT_EQ(ask("extract|other.qrn"), "Loop_1\nM\nLoop_2\nLoop_3\nLoop_4\n\r");
+  EXPECT_EQ(count_lines(ask("alist")), 5);  // listing changed nothing
+  EXPECT_EQ(ask("extract|missing.qrn"), "fail\n\r");
+  EXPECT_EQ(ask("extract||1"), "fail\n\r");
+  EXPECT_EQ(ask("extract|other.qrn|9"), "fail\n\r");
+  ask("start");
+  EXPECT_NE(ask("extract|other.qrn|1"), "fail\n\r");
+  ask("start");
+  EXPECT_EQ(count_lines(ask("alist")), 8);
+
+  EXPECT_EQ(ask("new").substr(0, 14), "Module Loop_1\n");
+  EXPECT_EQ(ask("load|other.qrn").find("Module Loop_1\nModule M\n"), 0u);
+  EXPECT_EQ(ask("load|../etc.qrn"), "fail\n\r");
+  EXPECT_EQ(ask("load|missing.qrn"), "fail\n\r");
 }
 
 }  // namespace
