@@ -7,6 +7,8 @@
 #include "core/engine.h"
 #include "expr/names.h"
 #include "hmi/listing.h"
+#include "hmi/write_through.h"
+#include "program/file.h"
 #include "tests/support/hmi_slot.h"
 #include "tests/support/test_inst.h"
 
@@ -276,6 +278,40 @@ TEST_F(HmiFiles, SaveLoadAndExtract) {
   EXPECT_EQ(ask("load|other.qrn").find("Module Loop_1\nModule M\n"), 0u);
   EXPECT_EQ(ask("load|../etc.qrn"), "fail\n\r");
   EXPECT_EQ(ask("load|missing.qrn"), "fail\n\r");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(HmiFiles, OperatorWritesReachTheStartupFile) {
+  build(1);  // cursor on i1
+  Control* i1 = current_instruction;
+  EXPECT_EQ(ask("sconfig|words|0|0|264|0|1"), "");
+  ASSERT_EQ(ask("save"), "OK\n\r");
+  ASSERT_EQ(run_inst_update, 1);
+  Iparam p;
+  p.set_float(7.25f);
+  ASSERT_TRUE(i1->sparam(&p, 0, 2));
+  EXPECT_TRUE(operator_write_through(i1, p, 0, 2));
+  // A wrong type for the row leaves the file as it is.
+  Iparam wrong;
+  wrong.set_uint(ptype::Dec, 99);
+  EXPECT_FALSE(operator_write_through(i1, wrong, 0, 2));
+  Iparam n;
+  n.set_uint(ptype::Dec, 5);
+  ASSERT_TRUE(i1->sparam(&n, 1, 1));
+  EXPECT_TRUE(operator_write_through(i1, n, 1, 1));
+  // Not while memory and file differ.
+  run_inst_update = 0;
+  p.set_float(1.0f);
+  EXPECT_FALSE(operator_write_through(i1, p, 0, 2));
+
+  ask("new");
+  ASSERT_NE(ask("load|quor.qrn"), "fail\n\r");
+  ask("apos||2");
+  EXPECT_EQ(ask("gconfig||0|0"), "Null|263\nwords|264\n" + bits(7.25f) + "|0\n\r");
+  EXPECT_EQ(ask("gconfig||0|1"), "Null|263\n5|3\n\r");
 }
 
 }  // namespace
