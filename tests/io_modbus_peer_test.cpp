@@ -218,3 +218,53 @@ TEST_F(ModbusRtuPeer, ReadsWritesAndRetriesOverRtu) {
 }
 
 }  // namespace
+
+namespace {
+
+// With the execution thread running on the real clock: lock(3) returns only
+// once the transaction in flight has ended.
+TEST_F(ModbusPeer, Lock3WaitsForATransactionInFlight) {
+  PeerProcess peer;
+  u16 port = start_tcp(peer);
+  ASSERT_NE(port, 0);
+  auto host = make_host_platform();
+  plat = host.get();
+  gen_loop_int[0] = 10;
+  Ivar* st = var("st");
+  Modbus* m = tcp_modbus(port, 3, mb_reg::Unsigned, 1, 5, v);
+  set_ref(m, STATUS, st);
+  set_num(m, TIMEOUT, 30);
+  IO_def* link = m->port;
+  auto wait_for = [](const std::function<bool()>& f) {
+    for (int i = 0; i < 3000; ++i) {
+      if (f()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+  };
+  auto in_flight = [&] {
+    std::lock_guard g(io_list_mutex);
+    return link->busy && !link->reply_pending;
+  };
+  start_run();
+  start_exec_thread();
+  EXPECT_TRUE(wait_for([&] { return v->get(0) == 250.0f && st->get(0) == 1.0f; }));
+
+  peer.signal(SIGSTOP);  // the next request gets no answer
+  EXPECT_TRUE(wait_for(in_flight));
+  lock(3);
+  EXPECT_EQ(thread_ctr.load(), 4);
+  EXPECT_EQ(st->get(0), 2.0f);  // it ran into its time-out
+  {
+    std::lock_guard g(io_list_mutex);
+    EXPECT_FALSE(link->busy);
+    EXPECT_EQ(link->current, nullptr);
+  }
+  release();
+  peer.signal(SIGCONT);
+  EXPECT_TRUE(wait_for([&] { return st->get(0) == 1.0f; }));  // polling again
+  stop_exec_thread();
+  plat = &fake;
+}
+
+}  // namespace
