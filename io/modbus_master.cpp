@@ -43,6 +43,11 @@ u16 modbus_crc(const u8* bytes, u32 length) {
   return crc;
 }
 
+u16 general_crc(int length, const IO_def* p) {
+  if (!p || length <= 0) return 0;
+  return modbus_crc(p->frame.data(), std::min<u32>(u32(length), IO_FRAME));
+}
+
 void mb_encode(u8 t, float v, u16* first, u16* second) {
   *second = 0;
   double d = std::isnan(v) ? 0.0 : double(v);
@@ -190,8 +195,7 @@ void Modbus::save_float(u16 i, float x) {
 }
 
 u16 Modbus::crc(int length, const IO_def* p) const {
-  if (com_type == 0 || !p || length <= 0) return 0;
-  return modbus_crc(p->frame.data(), std::min<u32>(u32(length), IO_FRAME));
+  return com_type == 0 ? 0 : general_crc(length, p);
 }
 
 Control* Modbus::execute() {
@@ -450,7 +454,7 @@ void Modbus::end(IO_def* p) {
   if (!net) {
     u32 e = p->expected;
     u16 got = u16(p->frame[e - 2] | p->frame[e - 1] << 8);
-    if (got != modbus_crc(p->frame.data(), e - 2)) {
+    if (got != general_crc(int(e - 2), p)) {
       status = mb_status::CrcError;
       finish(p);
       return;

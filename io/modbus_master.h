@@ -34,6 +34,8 @@ inline constexpr u8 FloatSwapped = 5;
 
 // CRC-16/MODBUS (initial 0xFFFF, reflected polynomial 0xA001, no final XOR).
 u16 modbus_crc(const u8* bytes, u32 length);
+// The same over the first length bytes of the port's frame.
+u16 general_crc(int length, const IO_def* port);
 // The register image of one (already scaled) value, and a value back from
 // its registers; the float types use two registers, the others one (hi is
 // then unused).

@@ -128,10 +128,12 @@ void serial_reopen(int port) {
 
 }  // namespace
 
-QUOR_INSTALL_HOOK(io_serial_config) {
+void io_install_config_hooks() {
   config_hooks.serial_get = &serial_get;
   config_hooks.serial_set = &serial_set;
   config_hooks.serial_clear_receive = &serial_clear_receive;
   config_hooks.serial_reopen = &serial_reopen;
   config_hooks.slave_port_listen = &IO_slave_port_listen;
 }
+
+QUOR_INSTALL_HOOK(io_serial_config) { io_install_config_hooks(); }

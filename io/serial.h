@@ -22,3 +22,7 @@ void serial_write(int fd, const u8* bytes, int length);
 // Reads what is waiting: the byte count, or -1 when nothing is waiting or
 // the line is closed.
 int serial_read(int fd, u8* buffer, int max);
+
+// Installs the serial port and slave listener entries of the configuration
+// pages (done at start-up; tests that replaced them call it again).
+void io_install_config_hooks();

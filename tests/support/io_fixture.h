@@ -93,6 +93,7 @@ class IoTest : public ProgramTest {
       options.serial[i] = "/nonexistent/quor-tty" + std::to_string(i);
     }
     create_serial_ports();
+    io_install_config_hooks();
     tail_ = loop_start[0];
   }
   void TearDown() override {
