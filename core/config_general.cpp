@@ -99,7 +99,9 @@ const RowTable<P>& make_table() {
             "Low", ptype::Dec, [](P&, u16 g, Iparam& p, const R&) { p.value = entry(g).low; },
             [](P&, u16 g, const Iparam& p, const R&) {
               auto& e = entry(g);
-              u32 v = std::clamp<u32>(p.value, 1, 254);
+              // 255 is kept: an unused entry grants nothing, and must still
+              // grant nothing after the program file has been read back.
+              u32 v = p.value == 255 ? 255 : std::clamp<u32>(p.value, 1, 254);
               e.low = g == 1 ? 0 : u8(v);
               if (e.high < e.low) e.high = e.low;
               return true;

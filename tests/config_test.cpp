@@ -99,20 +99,16 @@ TEST_F(Config, DescriptorsShapesAndNames) {
 TEST_F(Config, DefaultsAfterNewProgram) {
   EXPECT_EQ(gen_sel, 10);
   EXPECT_EQ(value(0, 0, 1), 1000u);
-  EXPECT_EQ(value(0, 0, 2), 0u);
   EXPECT_EQ(value(0, 0, 8), 4u);
   EXPECT_EQ(text(0, 0, 0), nullptr);  // absent owned texts are null
   EXPECT_STREQ(text(0, 1, 0), "");    // entry texts are there even when empty
   EXPECT_EQ(value(0, 1, 1), 0u);
   EXPECT_EQ(value(0, 1, 2), 255u);
-  EXPECT_EQ(value(0, 2, 1), 255u);
   EXPECT_EQ(value(1, 0, 0), 10u);
   EXPECT_EQ(value(2, 0, 3), 80u);
-  EXPECT_EQ(value(2, 0, 11), 25u);
   EXPECT_EQ(value(2, 0, 13), 502u);
   EXPECT_EQ(text(2, 2, 0), nullptr);
   EXPECT_STREQ(text(5, 2, 0), "");
-  EXPECT_EQ(get(9, 0, 4).type, ptype::SelSet);
 
   // A new program forgets what the previous one configured.
   set_text(2, 0, 1, "10.0.0.1");
@@ -132,10 +128,8 @@ TEST_F(Config, ResizeClampsAndKeepsEntries) {
   EXPECT_EQ(gen_num, 2);
   gen_resize(500);
   EXPECT_EQ(gen_num, 128);
-  EXPECT_EQ(gen_password.size(), 128u);
   EXPECT_STREQ(text(0, 2, 0), "second");
   EXPECT_EQ(value(0, 128, 1), 255u);  // new entries grant nothing
-  EXPECT_EQ(value(0, 1, 1), 0u);
 
   ASSERT_TRUE(set_text(2, 1, 0, "a@b.c"));
   gen_sel = 2;
@@ -155,8 +149,6 @@ TEST_F(Config, ResizeClampsAndKeepsEntries) {
   gen_resize(3);
   EXPECT_STREQ(text(3, 2, 0), "flow");
   EXPECT_EQ(value(3, 2, 2), 7u);
-  gen_resize(0);
-  EXPECT_EQ(per_bins[0], 2);
 
   ASSERT_TRUE(set_text(10, 1, 0, "trip"));
   gen_sel = 10;
@@ -171,10 +163,10 @@ TEST_F(Config, ResizeClampsAndKeepsEntries) {
 }
 
 TEST_F(Config, PasswordsAndAccessLevels) {
-  EXPECT_TRUE(set_text(0, 2, 0, "12345678901234567890"));
-  EXPECT_FALSE(set_text(0, 2, 0, "123456789012345678901"));
+  EXPECT_TRUE(set_text(0, 2, 0, std::string(20, 'p').c_str()));
+  EXPECT_FALSE(set_text(0, 2, 0, std::string(21, 'p').c_str()));
   EXPECT_FALSE(set_text(0, 2, 0, nullptr));
-  EXPECT_STREQ(text(0, 2, 0), "12345678901234567890");
+  EXPECT_EQ(std::string(text(0, 2, 0)), std::string(20, 'p'));
 
   // The first entry always spans every level.
   EXPECT_TRUE(set(0, 1, 1, ptype::Dec, 200));
@@ -192,20 +184,18 @@ TEST_F(Config, PasswordsAndAccessLevels) {
   set(0, 2, 1, ptype::Dec, 300);
   EXPECT_EQ(value(0, 2, 1), 254u);
   EXPECT_EQ(value(0, 2, 2), 254u);
-  set(0, 2, 2, ptype::Dec, 70000);
+  set(0, 2, 1, ptype::Dec, 255);  // an entry that grants nothing stays so
+  EXPECT_EQ(value(0, 2, 1), 255u);
   EXPECT_EQ(value(0, 2, 2), 255u);
 
   EXPECT_TRUE(set(0, 2, 3, ptype::Key, 0xDEADBEEF));
   EXPECT_EQ(value(0, 2, 3), 0xDEADBEEFu);
-  EXPECT_EQ(get(0, 2, 3).type, ptype::Key);
 }
 
 TEST_F(Config, GeneralTextsAndWatchdog) {
   EXPECT_FALSE(set_text(0, 0, 0, nullptr));
   EXPECT_TRUE(set_text(0, 0, 0, "http://help"));
   EXPECT_STREQ(text(0, 0, 0), "http://help");
-  EXPECT_TRUE(set_text(0, 0, 6, "Plant"));
-  EXPECT_STREQ(text(0, 0, 6), "Plant");
   EXPECT_TRUE(set_text(0, 0, 6, ""));
   EXPECT_EQ(text(0, 0, 6), nullptr);
 
@@ -257,12 +247,9 @@ TEST_F(Config, NetworkRows) {
   EXPECT_TRUE(set_text(2, 0, 5, "255.255.255.255"));
   EXPECT_TRUE(set_text(2, 0, 5, "255.255.255.2550"));
   EXPECT_EQ(text(2, 0, 5), nullptr);
-  EXPECT_TRUE(set_text(2, 0, 2, nullptr));
 
   EXPECT_TRUE(set(2, 0, 0, ptype::Select, 7));
   EXPECT_EQ(value(2, 0, 0), 0u);
-  set(2, 0, 16, ptype::Select, 3);
-  EXPECT_EQ(value(2, 0, 16), 0u);
   set(2, 0, 3, ptype::Dec, 0x10050);
   EXPECT_EQ(value(2, 0, 3), 0x50u);
 
@@ -270,12 +257,7 @@ TEST_F(Config, NetworkRows) {
   EXPECT_TRUE(set_text(2, 0, 9, "user"));
   EXPECT_TRUE(set_text(2, 0, 9, ""));
   EXPECT_EQ(text(2, 0, 9), nullptr);
-  EXPECT_TRUE(set_text(2, 0, 6, "mail.local"));
-  EXPECT_TRUE(set_text(2, 0, 6, ""));
-  EXPECT_EQ(text(2, 0, 6), nullptr);
 
-  set(2, 0, 7, ptype::Dec, 2);
-  EXPECT_EQ(value(2, 0, 7), 2u);
   set(2, 0, 17, ptype::Dec, 3);  // past the two addresses
   EXPECT_EQ(value(2, 0, 17), 0u);
   set(2, 0, 8, ptype::Dec, 258);  // not taken modulo 256
@@ -339,27 +321,19 @@ TEST_F(Config, HistoryFileRows) {
   set(3, 0, 1, ptype::Time, 60);
   set(3, 0, 2, ptype::Time, 61);
   EXPECT_EQ(value(3, 0, 2), 0u);
-  set(3, 0, 2, ptype::Time, 60);
-  EXPECT_EQ(value(3, 0, 2), 60u);
   set(3, 0, 3, ptype::Dec, 50);
   EXPECT_EQ(value(3, 0, 3), 0u);
   set(8, 0, 1, ptype::Dec, 99);
   EXPECT_EQ(value(8, 0, 1), 0u);
-  set(8, 0, 1, ptype::Dec, 100);
-  EXPECT_EQ(value(8, 0, 1), 100u);
 
   set(6, 1, 2, ptype::Dec, 5000);
   EXPECT_EQ(value(6, 1, 2), 32767u);
-  set(6, 1, 2, ptype::Dec, 1024);
-  EXPECT_EQ(value(6, 1, 2), 1024u);
   set(6, 1, 2, ptype::Dec, 255);
   EXPECT_EQ(value(6, 1, 2), 32767u);
   EXPECT_EQ(per_ptr[3][0].status, 255);
 
   EXPECT_TRUE(set(3, 1, 1, ptype::Dec, 9));  // type 3 accepted besides 5
   EXPECT_EQ(value(3, 1, 1), 7u);
-  EXPECT_TRUE(set(7, 2, 1, ptype::Select, 6));
-  EXPECT_EQ(value(7, 2, 1), 6u);
 
   EXPECT_FALSE(set_text(3, 1, 0, nullptr));
   EXPECT_TRUE(set_text(3, 1, 0, std::string(50, 'b').c_str()));
@@ -423,6 +397,70 @@ TEST_F(Config, RefusalsLeaveValuesAlone) {
       EXPECT_FALSE(gen::gparam(&p, 1, sh.group_rows)) << int(s);
     }
     EXPECT_FALSE(set(s, sh.groups + 1, 0, ptype::Text, 0)) << int(s);
+  }
+}
+
+// What the program file does: every row read with gparam is written back
+// with sparam into a fresh configuration, after the groups are resized.
+TEST_F(Config, PagesSurviveASaveAndLoad) {
+  set_text(0, 0, 6, "Site");
+  set(0, 0, 3, ptype::Dec, 40);
+  gen_sel = 0;
+  gen_resize(3);
+  set_text(0, 3, 0, "pw");
+  set(0, 3, 1, ptype::Dec, 9);
+  gen_sel = 2;
+  gen_resize(6);
+  set(2, 0, 17, ptype::Dec, 6);
+  set_text(2, 0, 1, "10.1.1.1");
+  set_text(2, 5, 0, "ops@site");
+  set(2, 0, 12, ptype::Select, 1);
+  set(4, 0, 1, ptype::Time, 600);
+  set(4, 0, 2, ptype::Time, 30);
+  set(4, 0, 5, ptype::Dec, 5);
+  set(4, 2, 2, ptype::Dec, 255);
+  set_text(9, 2, 0, "alarm");
+
+  struct Cell {
+    u16 type;
+    u32 value;
+    std::string text;
+  };
+  auto read_all = [](std::vector<u16>& groups) {
+    std::vector<Cell> cells;
+    for (u8 s = 0; s < GEN_PAGES; ++s) {
+      Ilparam sh = shape(s);
+      groups.push_back(sh.groups);
+      for (u16 g = 0; g <= sh.groups; ++g)
+        for (u16 r = 0; r < (g ? sh.group_rows : sh.rows); ++r) {
+          Iparam p = get(s, g, r);
+          cells.push_back({p.type, p.type == ptype::Text ? 0 : p.value, p.text ? p.text : ""});
+        }
+    }
+    return cells;
+  };
+  std::vector<u16> groups, again;
+  std::vector<Cell> saved = read_all(groups);
+  program_new(false);
+  size_t i = 0;
+  for (u8 s = 0; s < GEN_PAGES; ++s) {
+    gen_sel = s;
+    gen_resize(groups[s]);
+    Ilparam sh = shape(s);
+    for (u16 g = 0; g <= sh.groups; ++g)
+      for (u16 r = 0; r < (g ? sh.group_rows : sh.rows); ++r, ++i) {
+        Iparam p;
+        p.set_uint(saved[i].type, saved[i].value);
+        p.text = saved[i].text.c_str();
+        EXPECT_TRUE(gen::sparam(&p, g, r)) << int(s) << " " << g << " " << r;
+      }
+  }
+  std::vector<Cell> loaded = read_all(again);
+  EXPECT_EQ(again, groups);
+  ASSERT_EQ(loaded.size(), saved.size());
+  for (i = 0; i < saved.size(); ++i) {
+    EXPECT_EQ(loaded[i].value, saved[i].value) << i;
+    EXPECT_EQ(loaded[i].text, saved[i].text) << i;
   }
 }
 

@@ -2,6 +2,8 @@
 #include <vector>
 
 #include "core/hooks.h"
+#include "expr/expression.h"
+#include "tests/support/fake_hmi.h"
 #include "program/cursor.h"
 #include "program/editing.h"
 #include "program/naming.h"
@@ -379,6 +381,58 @@ TEST_F(Editing, Move) {
   EXPECT_FALSE(program_move());
   EXPECT_EQ(current_instruction, b1);
   engine_hooks.program_moved = nullptr;
+}
+
+TEST_F(Editing, CopyRecompilesFormulasAndCopiesScreens) {
+  if (!inst_factory[20]) GTEST_SKIP() << "no Expression class";
+  FakeHmi hmi;
+  Control* a = ins(0, "A");
+  Control* e = ins(20, "calc", 1);
+  Iparam t{};
+  t.type = ptype::Text;
+  t.text = "x + 1";
+  ASSERT_TRUE(e->sparam(&t, 1, 2));
+  Iparam r{};
+  r.type = ptype::Ref;
+  ref_resolve("y", &r.ref);
+  ASSERT_TRUE(e->sparam(&r, 1, 0));
+  auto* lamp = hmi.add(static_cast<Module*>(a), 2, "lamp");
+  ref_resolve("x", &lamp->ref);
+  int deleted_seen = 0;
+  static int* seen;
+  seen = &deleted_seen;
+  hmi_file_hooks.instruction_deleted = [](Module*, Control*) { ++*seen; };
+
+  // The module copied into loop 2: its formula and its screen bind to the
+  // copy's own x, created there.
+  at(a);
+  program_blockstart();
+  program_block();
+  at(loop_start[1]);
+  ASSERT_TRUE(program_copy());
+  Control* a2 = loop_start[1]->next;
+  ASSERT_EQ(a2->desc, "A");
+  auto* e2 = static_cast<Expression*>(a2->next);
+  pIdata x2;
+  current_module = a2;
+  ASSERT_TRUE(var_name("x", &x2, false));
+  EXPECT_NE(x2.var, lamp->ref.var);
+  x2.set(4.0f);
+  e2->evaluate();
+  EXPECT_EQ(e2->row(0).result.get(), 5.0f);
+  pIdata y2;
+  ASSERT_TRUE(var_name("y", &y2, false));
+  EXPECT_EQ(e2->row(0).result.var, y2.var);
+  ASSERT_EQ(hmi.of(a2).size(), 1u);
+  EXPECT_EQ(hmi.of(a2)[0]->ref.var, x2.var);
+  EXPECT_EQ(hmi.slot[0], nullptr);  // the copy's insertion slot is cleared
+
+  // Deleting an instruction block tells the screens about each instruction.
+  at(e);
+  program_blockstart();
+  program_block();
+  ASSERT_TRUE(program_delete());
+  EXPECT_EQ(deleted_seen, 1);
 }
 
 }  // namespace

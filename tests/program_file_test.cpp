@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/hooks.h"
+#include "expr/expression.h"
 #include "expr/names.h"
 #include "program/cipher.h"
 #include "program/cursor.h"
@@ -166,6 +167,7 @@ TEST_F(ProgramFile, SaveLoadRoundTrip) {
 
 // Every instruction class that exists, with its default parameters.
 TEST_F(ProgramFile, EveryInstructionTypeRoundTrips) {
+  inst_factory[TestInst::type] = saved_;  // the real class of that number
   ins(0, "All");
   int made = 0;
   for (u16 t = 1; t < INST_TYPES; ++t) {
@@ -183,6 +185,40 @@ TEST_F(ProgramFile, EveryInstructionTypeRoundTrips) {
   EXPECT_EQ(dump_program(), first);
   ASSERT_TRUE(program_save("all3.qrn"));
   EXPECT_EQ(slurp("all2.qrn"), slurp("all3.qrn"));
+}
+
+// Formulas are stored as text and compile again on the way in.
+TEST_F(ProgramFile, FormulasCompileAgain) {
+  if (!inst_factory[20]) GTEST_SKIP() << "no Expression class";
+  ins(0, "Calc");
+  Control* e = ins(20, "sum", 2);
+  auto set = [&](u16 g, u16 row, Iparam p) { EXPECT_TRUE(e->sparam(&p, g, row)) << g << ' ' << row; };
+  Iparam r{};
+  r.type = ptype::Ref;
+  ref_resolve("y", &r.ref);
+  set(1, 0, r);
+  Iparam t{};
+  t.type = ptype::Text;
+  t.text = "(a + b[2]) * 2";
+  set(1, 2, t);
+  t.text = "a +";  // does not compile: kept with its status
+  e->sparam(&t, 2, 2);
+  ASSERT_TRUE(program_save("f.qrn"));
+  ASSERT_TRUE(program_load("f.qrn", 0));
+  auto* x = static_cast<Expression*>(loop_start[0]->next->next);
+  ASSERT_EQ(x->num(), 20);
+  EXPECT_EQ(x->row(0).status, 0);
+  EXPECT_GT(x->row(0).nsteps, 0);
+  EXPECT_EQ(x->row(1).text, "a +");
+  EXPECT_NE(x->row(1).status, 0);
+  pIdata a, b;
+  current_module = x->prev;
+  ASSERT_TRUE(var_name("a", &a, false));
+  ASSERT_TRUE(var_name("b[2]", &b, false));  // made with 3 cells by the formula
+  a.set(1.5f);
+  b.set(2.0f);
+  x->evaluate();
+  EXPECT_EQ(x->row(0).result.get(), 7.0f);
 }
 
 TEST_F(ProgramFile, BackupsAndSafeSave) {

@@ -1,0 +1,173 @@
+// Round-trip latency of "rvar" over loopback and the aggregate command rate
+// of ten sessions, next to a minimal select-loop echo server measured the
+// same way in the same run.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/engine.h"
+#include "core/registry.h"
+#include "net/user_port.h"
+#include "platform/platform.h"
+#include "program/program_new.h"
+#include "tools/client/client.h"
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const std::string kLine = "rvar|!System[30]";
+
+// The baseline: accept, read, send every byte back; one select over all.
+class EchoServer {
+ public:
+  EchoServer() {
+    lfd_ = socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    setsockopt(lfd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(lfd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(lfd_, 16);
+    socklen_t len = sizeof a;
+    getsockname(lfd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { loop(); });
+  }
+  ~EchoServer() {
+    stop_ = true;
+    thread_.join();
+    for (int fd : clients_) close(fd);
+    close(lfd_);
+  }
+  uint16_t port() const { return port_; }
+
+ private:
+  void loop() {
+    char buf[14000];
+    while (!stop_) {
+      fd_set rd;
+      FD_ZERO(&rd);
+      FD_SET(lfd_, &rd);
+      int top = lfd_;
+      for (int fd : clients_) {
+        FD_SET(fd, &rd);
+        top = std::max(top, fd);
+      }
+      timeval tv{0, 5000};
+      if (select(top + 1, &rd, nullptr, nullptr, &tv) <= 0) continue;
+      if (FD_ISSET(lfd_, &rd)) {
+        int fd = accept(lfd_, nullptr, nullptr);
+        if (fd >= 0) clients_.push_back(fd);
+      }
+      for (size_t i = 0; i < clients_.size(); ++i) {
+        int fd = clients_[i];
+        if (!FD_ISSET(fd, &rd)) continue;
+        ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) {
+          close(fd);
+          clients_.erase(clients_.begin() + long(i--));
+          continue;
+        }
+        (void)send(fd, buf, size_t(n), MSG_NOSIGNAL);
+      }
+    }
+  }
+  int lfd_ = -1;
+  uint16_t port_ = 0;
+  std::vector<int> clients_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// One request and its answer: a reply block from the controller, or the
+// echoed line (which ends in the same carriage return) from the baseline.
+bool round_trip(quorclient::Connection& c) {
+  quorclient::Reply r;
+  return c.command(kLine, r, 5000);
+}
+
+struct Figures {
+  double p50_us, p99_us, rate;
+};
+
+Figures measure(uint16_t port, bool session, int samples, int per_client) {
+  auto open = [&](quorclient::Connection& c) {
+    if (!c.connect("127.0.0.1", port)) return false;
+    return !session || c.open_session();
+  };
+  quorclient::Connection one;
+  if (!open(one)) {
+    std::fprintf(stderr, "cannot connect\n");
+    std::exit(1);
+  }
+  for (int i = 0; i < 200; ++i) round_trip(one);  // warm up
+  std::vector<double> lat;
+  lat.reserve(size_t(samples));
+  for (int i = 0; i < samples; ++i) {
+    auto t0 = Clock::now();
+    if (!round_trip(one)) std::exit(1);
+    lat.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+  }
+  std::sort(lat.begin(), lat.end());
+  one.close();
+
+  std::vector<std::thread> ts;
+  std::atomic<long> done{0};
+  auto t0 = Clock::now();
+  for (int k = 0; k < 10; ++k)
+    ts.emplace_back([&] {
+      quorclient::Connection c;
+      if (!open(c)) return;
+      for (int i = 0; i < per_client; ++i)
+        if (round_trip(c)) ++done;
+    });
+  for (auto& t : ts) t.join();
+  double secs = std::chrono::duration<double>(Clock::now() - t0).count();
+  return {lat[lat.size() / 2], lat[lat.size() * 99 / 100], double(done.load()) / secs};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int samples = argc > 1 ? std::atoi(argv[1]) : 5000;
+  int per_client = argc > 2 ? std::atoi(argv[2]) : 2000;
+
+  auto platform = make_host_platform();
+  plat = platform.get();
+  inst_build();
+  program_new(false);
+  if (!user_port_open(0)) {
+    std::fprintf(stderr, "cannot listen\n");
+    return 1;
+  }
+  std::atomic<bool> stop{false};
+  std::thread server([&] {
+    while (!stop) proc_user(5);
+  });
+
+  EchoServer echo;
+  Figures base = measure(echo.port(), false, samples, per_client);
+  Figures quor = measure(user_port_number(), true, samples, per_client);
+  stop = true;
+  server.join();
+  user_port_shutdown();
+
+  std::printf("rvar over loopback (%d round trips; 10 sessions x %d commands)\n", samples, per_client);
+  std::printf("%-26s %10s %10s %14s\n", "", "p50 us", "p99 us", "commands/s");
+  std::printf("%-26s %10.1f %10.1f %14.0f\n", "baseline select echo", base.p50_us, base.p99_us, base.rate);
+  std::printf("%-26s %10.1f %10.1f %14.0f\n", "controller rvar", quor.p50_us, quor.p99_us, quor.rate);
+  return 0;
+}

@@ -1,0 +1,121 @@
+// The user port in this process: countdowns driven by hand instead of the
+// clock, so the 20- and 120-second rules run without waiting.
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "net/files.h"
+#include "net/user_port.h"
+#include "tests/support/fixture.h"
+#include "tools/client/client.h"
+
+namespace {
+
+class UserPortInProcess : public ProgramTest {
+ protected:
+  void SetUp() override {
+    ProgramTest::SetUp();
+    char tmpl[] = "/tmp/quor_up_XXXXXX";
+    dir = mkdtemp(tmpl);
+    old_cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    ASSERT_TRUE(user_port_open(0));
+  }
+  void TearDown() override {
+    user_port_shutdown();
+    no_socket_timeout = false;
+    std::filesystem::current_path(old_cwd);
+    std::filesystem::remove_all(dir);
+    ProgramTest::TearDown();
+  }
+  quorclient::Connection connect() {
+    quorclient::Connection c;
+    EXPECT_TRUE(c.connect("127.0.0.1", user_port_number()));
+    pump();
+    return c;
+  }
+  void pump(int passes = 5) {
+    for (int i = 0; i < passes; ++i) proc_user(1);
+  }
+  int used_slots() {
+    int n = 0;
+    for (int s = 0; s < CLIENT_SLOTS; ++s) n += client_socket[s] != 0;
+    return n;
+  }
+  void seconds(int n) {
+    for (int i = 0; i < n; ++i) clients_second();
+    pump();
+  }
+  bool has_temp() {
+    for (auto& e : std::filesystem::directory_iterator(dir))
+      if (e.path().extension() == ".tmp") return true;
+    return false;
+  }
+  std::string dir;
+  std::filesystem::path old_cwd;
+};
+
+TEST_F(UserPortInProcess, StalledUploadEndsAfterTwentySilentSeconds) {
+  std::ofstream("plant.qrn") << "old";
+  auto c = connect();
+  ASSERT_TRUE(c.send_raw("POST /plant.qrn\n10\rabc"));
+  pump();
+  EXPECT_TRUE(has_temp());
+  seconds(19);
+  ASSERT_TRUE(c.send_raw("de"));  // data renews the countdown
+  pump();
+  seconds(19);
+  EXPECT_EQ(used_slots(), 1);
+  seconds(1);
+  EXPECT_EQ(used_slots(), 0);
+  EXPECT_FALSE(has_temp());
+  std::ifstream f("plant.qrn");
+  std::string text;
+  f >> text;
+  EXPECT_EQ(text, "old");
+}
+
+TEST_F(UserPortInProcess, IdleCountdownAndItsHold) {
+  auto c = connect();
+  EXPECT_EQ(used_slots(), 1);
+  seconds(119);
+  EXPECT_EQ(used_slots(), 1);
+  no_socket_timeout = true;  // history file creation holds every countdown
+  seconds(500);
+  EXPECT_EQ(used_slots(), 1);
+  no_socket_timeout = false;
+  seconds(119);
+  EXPECT_EQ(used_slots(), 1);
+  seconds(1);
+  EXPECT_EQ(used_slots(), 0);
+  EXPECT_TRUE(c.wait_closed(1000));
+}
+
+TEST_F(UserPortInProcess, OverlongRequestLineClosesTheConnection) {
+  auto c = connect();
+  ASSERT_TRUE(c.send_raw("Quiblet! /\r"));
+  pump();
+  quorclient::Reply r;
+  ASSERT_TRUE(c.read_block(r, 1000));
+  std::string junk(USER_CHUNK + 10, 'x');
+  ASSERT_TRUE(c.send_raw(junk));
+  for (int i = 0; i < 20 && used_slots(); ++i) pump();
+  EXPECT_EQ(used_slots(), 0);
+}
+
+TEST(ClientNames, StayInsideTheWorkingDirectory) {
+  EXPECT_TRUE(client_name_ok("quor.qrn"));
+  EXPECT_TRUE(client_name_ok("sub/dir/x.per"));
+  EXPECT_TRUE(client_name_ok("..hidden"));
+  EXPECT_FALSE(client_name_ok(""));
+  EXPECT_FALSE(client_name_ok("/etc/passwd"));
+  EXPECT_FALSE(client_name_ok(".."));
+  EXPECT_FALSE(client_name_ok("../x"));
+  EXPECT_FALSE(client_name_ok("a/../../x"));
+  EXPECT_FALSE(client_name_ok("a/.."));
+  EXPECT_FALSE(client_name_ok(std::string_view("a\0b", 3)));
+  EXPECT_FALSE(client_name_ok("a\nb"));
+}
+
+}  // namespace

@@ -1,0 +1,93 @@
+// Starts the real controller binary on a free loopback port in a fresh
+// temporary directory, and ends it (by pid) when the object goes.
+#pragma once
+#include <arpa/inet.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "tools/client/client.h"
+
+class QuorProcess {
+ public:
+  QuorProcess() {
+    char tmpl[] = "/tmp/quor_it_XXXXXX";
+    dir_ = mkdtemp(tmpl);
+    port_ = free_port();
+  }
+  ~QuorProcess() {
+    stop();
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  bool start() {
+    std::string bin = std::string(QUOR_BINARY_DIR) + "/quor";
+    std::string port = std::to_string(port_);
+    pid_ = fork();
+    if (pid_ == 0) {
+      execl(bin.c_str(), bin.c_str(), "--dir", dir_.c_str(), "--port", port.c_str(), (char*)nullptr);
+      _exit(127);
+    }
+    for (int i = 0; i < 500; ++i) {
+      quorclient::Connection c;
+      if (c.connect("127.0.0.1", port_, 100)) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+  void stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    int st;
+    waitpid(pid_, &st, 0);
+    pid_ = 0;
+  }
+  // A session, opened ("ok" received) or not open on failure.
+  quorclient::Connection session() {
+    quorclient::Connection c;
+    if (!c.connect("127.0.0.1", port_) || !c.open_session()) c.close();
+    return c;
+  }
+  quorclient::Connection connect() {
+    quorclient::Connection c;
+    c.connect("127.0.0.1", port_);
+    return c;
+  }
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  void write(const std::string& name, const std::string& data) const {
+    std::ofstream(path(name), std::ios::binary) << data;
+  }
+  std::string read(const std::string& name) const {
+    std::ifstream f(path(name), std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+  }
+  bool exists(const std::string& name) const { return std::filesystem::exists(path(name)); }
+  const std::string& dir() const { return dir_; }
+  uint16_t port() const { return port_; }
+
+ private:
+  static uint16_t free_port() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
+  }
+  std::string dir_;
+  uint16_t port_ = 0;
+  pid_t pid_ = 0;
+};

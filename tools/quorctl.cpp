@@ -1,0 +1,310 @@
+// quorctl: a command-line client of the controller's user port.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/client/client.h"
+
+using namespace quorclient;
+
+namespace {
+
+const char kHelp[] =
+    "usage: quorctl [--host H] [--port N] [--password P] [--key K] CMD [ARGS]\n"
+    "Talks to a controller's user port (default 127.0.0.1:80). With --password the\n"
+    "session logs in first (K: the password entry's encryption key, default 0);\n"
+    "run, stop, cont, save and load log in as the programmer (empty password by\n"
+    "default) and so end every other session.\n"
+    "\n"
+    "commands:\n"
+    "  users                      who is logged in, version, site title\n"
+    "                             quorctl --port 8080 users\n"
+    "  list                       the whole program listing\n"
+    "                             quorctl list\n"
+    "  get NAME [COUNT]           COUNT cells of a variable from NAME, as numbers\n"
+    "                             quorctl get tank[2] 3\n"
+    "  set NAME VALUE             write one cell\n"
+    "                             quorctl set level 12.5\n"
+    "  run | stop | cont          restart, stop, continue the program\n"
+    "                             quorctl stop\n"
+    "  status                     Run or Stop\n"
+    "                             quorctl status\n"
+    "  save [FILE]                save the program (default quor.qrn)\n"
+    "                             quorctl save backup.qrn\n"
+    "  load FILE                  load a program file\n"
+    "                             quorctl load backup.qrn\n"
+    "  download FILE [-o OUT]     fetch a file of the working directory\n"
+    "                             quorctl download quor1.per -o hist.per\n"
+    "  upload FILE [--as NAME]    send a local file (under NAME)\n"
+    "                             quorctl upload new.qrn --as quor.qrn\n"
+    "  raw 'LINE'                 one protocol line; the reply printed as it comes\n"
+    "                             quorctl raw 'rvar|level|0'\n"
+    "  shell                      interactive: protocol lines in, replies out\n"
+    "                             quorctl --password secret shell\n"
+    "\n"
+    "exit status: 0 success, 1 the controller answered fail, 2 usage error,\n"
+    "3 cannot connect.\n";
+
+int usage(const std::string& why) {
+  std::fprintf(stderr, "quorctl: %s (see quorctl --help)\n", why.c_str());
+  return 2;
+}
+
+int failed(const std::string& why) {
+  std::fprintf(stderr, "quorctl: %s\n", why.c_str());
+  return 1;
+}
+
+struct Args {
+  std::string host = "127.0.0.1";
+  int port = 80;
+  bool has_password = false;
+  std::string password;
+  unsigned long key = 0;
+  std::vector<std::string> cmd;
+};
+
+void print_reply(const Reply& r) {
+  for (const auto& l : r.lines) std::printf("%s\n", l.c_str());
+}
+
+std::string show(float v) {
+  char b[64];
+  std::snprintf(b, sizeof b, "%.9g", double(v));
+  return b;
+}
+
+class Session {
+ public:
+  explicit Session(const Args& a) : a_(a) {}
+  // 0, or the exit status of the failure.
+  int open(bool programmer) {
+    if (!c_.connect(a_.host, uint16_t(a_.port)) || !c_.open_session()) {
+      std::fprintf(stderr, "quorctl: cannot connect to %s:%d\n", a_.host.c_str(), a_.port);
+      return 3;
+    }
+    if (a_.has_password || programmer) {
+      std::string level = c_.login(a_.password, uint32_t(a_.key));
+      if (level == "fail") return failed("login refused");
+      if (programmer && level != "prog") return failed("the password does not give the programmer level");
+    }
+    return 0;
+  }
+  // One command; 1 on "fail" or a broken exchange.
+  int ask(const std::string& line, Reply& r) {
+    if (!c_.command(line, r, 30000)) return failed("no reply from the controller");
+    return r.fail() ? failed(line.substr(0, line.find('|')) + ": fail") : 0;
+  }
+  Connection& conn() { return c_; }
+
+ private:
+  const Args& a_;
+  Connection c_;
+};
+
+int simple(const Args& a, const std::string& line, bool programmer) {
+  Session s(a);
+  if (int rc = s.open(programmer)) return rc;
+  Reply r;
+  int rc = s.ask(line, r);
+  if (!rc) print_reply(r);
+  return rc;
+}
+
+int cmd_list(const Args& a) {
+  Session s(a);
+  if (int rc = s.open(false)) return rc;
+  Reply r;
+  if (int rc = s.ask("start", r)) return rc;
+  if (int rc = s.ask("alist", r)) return rc;
+  print_reply(r);
+  return 0;
+}
+
+int cmd_get(const Args& a, const std::vector<std::string>& w) {
+  if (w.size() < 2 || w.size() > 3) return usage("get NAME [COUNT]");
+  long count = 1;
+  if (w.size() == 3) {
+    char* end = nullptr;
+    count = std::strtol(w[2].c_str(), &end, 10);
+    if (*end || count < 1 || count > 128) return usage("COUNT must be 1 to 128");
+  }
+  Session s(a);
+  if (int rc = s.open(false)) return rc;
+  Reply r;
+  if (int rc = s.ask("rvar|" + w[1] + "|" + (count > 1 ? "1" : "0"), r)) return rc;
+  for (long i = 0; i < count && i < long(r.lines.size()); ++i) {
+    float v;
+    if (!wire_to_float(r.lines[size_t(i)], &v)) return failed("bad value in the reply: " + r.lines[size_t(i)]);
+    std::printf("%s\n", show(v).c_str());
+  }
+  return 0;
+}
+
+int cmd_set(const Args& a, const std::vector<std::string>& w) {
+  if (w.size() != 3) return usage("set NAME VALUE");
+  char* end = nullptr;
+  float v = std::strtof(w[2].c_str(), &end);
+  if (w[2].empty() || *end) return usage("VALUE must be a number");
+  Session s(a);
+  if (int rc = s.open(false)) return rc;
+  Reply r;
+  return s.ask("svar|" + w[1] + "|" + float_to_wire(v), r);
+}
+
+int cmd_download(const Args& a, const std::vector<std::string>& w) {
+  std::string file, out;
+  for (size_t i = 1; i < w.size(); ++i) {
+    if (w[i] == "-o" && i + 1 < w.size())
+      out = w[++i];
+    else if (file.empty())
+      file = w[i];
+    else
+      return usage("download FILE [-o OUT]");
+  }
+  if (file.empty()) return usage("download FILE [-o OUT]");
+  if (out.empty()) out = file.substr(file.rfind('/') + 1);
+  std::string body;
+  int st = download(a.host, uint16_t(a.port), file, &body);
+  if (st < 0) {
+    std::fprintf(stderr, "quorctl: cannot connect to %s:%d\n", a.host.c_str(), a.port);
+    return 3;
+  }
+  if (st == 404) return failed(file + ": not found");
+  std::ofstream f(out, std::ios::binary);
+  f.write(body.data(), std::streamsize(body.size()));
+  if (!f) return failed("cannot write " + out);
+  return 0;
+}
+
+int cmd_upload(const Args& a, const std::vector<std::string>& w) {
+  std::string file, as;
+  for (size_t i = 1; i < w.size(); ++i) {
+    if (w[i] == "--as" && i + 1 < w.size())
+      as = w[++i];
+    else if (file.empty())
+      file = w[i];
+    else
+      return usage("upload FILE [--as NAME]");
+  }
+  if (file.empty()) return usage("upload FILE [--as NAME]");
+  if (as.empty()) as = file.substr(file.rfind('/') + 1);
+  std::ifstream f(file, std::ios::binary);
+  if (!f) return usage("cannot read " + file);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  Connection probe;
+  if (!probe.connect(a.host, uint16_t(a.port))) {
+    std::fprintf(stderr, "quorctl: cannot connect to %s:%d\n", a.host.c_str(), a.port);
+    return 3;
+  }
+  probe.close();
+  if (!upload(a.host, uint16_t(a.port), as, ss.str())) return failed("upload not completed");
+  return 0;
+}
+
+int cmd_raw(const Args& a, const std::vector<std::string>& w) {
+  if (w.size() != 2) return usage("raw 'LINE'");
+  Session s(a);
+  if (int rc = s.open(false)) return rc;
+  if (!s.conn().send_line(w[1])) return failed("cannot send");
+  // Print everything that arrives until the replies pause.
+  std::string part;
+  bool any = false, was_fail = false;
+  std::string all;
+  while (s.conn().read_some(part, any ? 300 : 5000) && !part.empty()) {
+    any = true;
+    all += part;
+    std::fwrite(part.data(), 1, part.size(), stdout);
+  }
+  was_fail = all == "fail\n\r";
+  return was_fail ? 1 : 0;
+}
+
+int cmd_shell(const Args& a) {
+  Session s(a);
+  if (int rc = s.open(false)) return rc;
+  bool tty = isatty(0);
+  std::string line;
+  for (;;) {
+    if (tty) std::fputs("quor> ", stdout), std::fflush(stdout);
+    if (!std::getline(std::cin, line)) break;
+    if (line == "quit" || line == "exit") break;
+    if (!s.conn().send_line(line)) return failed("connection lost");
+    if (line.rfind("sconfig", 0) == 0) continue;  // never answered
+    int blocks = line == "init" ? 5 : 1;
+    for (int b = 0; b < blocks; ++b) {
+      Reply r;
+      if (!s.conn().read_block(r, 30000)) return failed("connection lost");
+      print_reply(r);
+      std::fflush(stdout);
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Args a;
+  for (int i = 1; i < argc; ++i) {
+    std::string s = argv[i];
+    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+    if (s == "--help" || s == "-h") {
+      std::fputs(kHelp, stdout);
+      return 0;
+    } else if (a.cmd.empty() && s == "--host") {
+      const char* v = value();
+      if (!v) return usage("--host needs a host");
+      a.host = v;
+    } else if (a.cmd.empty() && s == "--port") {
+      const char* v = value();
+      char* end = nullptr;
+      long p = v ? std::strtol(v, &end, 10) : 0;
+      if (!v || *end || p < 1 || p > 65535) return usage("--port needs a port number 1..65535");
+      a.port = int(p);
+    } else if (a.cmd.empty() && s == "--password") {
+      const char* v = value();
+      if (!v) return usage("--password needs a password");
+      a.password = v;
+      a.has_password = true;
+    } else if (a.cmd.empty() && s == "--key") {
+      const char* v = value();
+      char* end = nullptr;
+      a.key = v ? std::strtoul(v, &end, 0) : 0;
+      if (!v || *end) return usage("--key needs a number");
+    } else {
+      a.cmd.push_back(s);
+    }
+  }
+  if (a.cmd.empty()) return usage("no command");
+  const auto& w = a.cmd;
+  const std::string& c = w[0];
+  auto no_args = [&](int rc_if_ok) { return w.size() == 1 ? rc_if_ok : usage(c + " takes no arguments"); };
+  if (c == "users") return no_args(0) ? 2 : simple(a, "users", false);
+  if (c == "status") return no_args(0) ? 2 : simple(a, "status", false);
+  if (c == "run" || c == "stop" || c == "cont") return no_args(0) ? 2 : simple(a, c, true);
+  if (c == "list") return no_args(0) ? 2 : cmd_list(a);
+  if (c == "get") return cmd_get(a, w);
+  if (c == "set") return cmd_set(a, w);
+  if (c == "save") {
+    if (w.size() > 2) return usage("save [FILE]");
+    return simple(a, "save|" + (w.size() == 2 ? w[1] : std::string("quor.qrn")), true);
+  }
+  if (c == "load") {
+    if (w.size() != 2) return usage("load FILE");
+    return simple(a, "load|" + w[1], true);
+  }
+  if (c == "download") return cmd_download(a, w);
+  if (c == "upload") return cmd_upload(a, w);
+  if (c == "raw") return cmd_raw(a, w);
+  if (c == "shell") return no_args(0) ? 2 : cmd_shell(a);
+  return usage("unknown command " + c);
+}
