@@ -10,13 +10,23 @@
 #include "expr/names.h"
 #include "expr/parser.h"
 
+// A compiled step as the row runs it. An operand that is the result of an
+// earlier step k of the same row has no variable and index k: the row
+// reads it from its own scratch values instead of through "!Exp_tmp".
+struct ExpStep {
+  Ivar* var1 = nullptr;
+  Ivar* var2 = nullptr;
+  u16 index1 = 0, index2 = 0;
+  u16 op = 0;
+};
+
 struct ExpRow {
   pIdata result;            // receives the value; none disables the row
   u8 nsteps = 0;            // 0 disables the row
   u8 status = 0;            // 0 compiled, else 1-based failure position
   std::string text;         // the formula ("" for none)
   std::string comment;
-  std::vector<Mstep> steps;  // exactly nsteps
+  std::vector<ExpStep> steps;  // exactly nsteps
 };
 
 class Expression : public WithRows<Expression> {
