@@ -1,5 +1,7 @@
 // Program editing: new program, captions, block marking, variable renaming.
 // Structural edits pause the scan at level 3 (release then restarts it).
+#include <cstdio>
+#include <memory>
 #include <string>
 
 #include "core/engine.h"
@@ -8,7 +10,9 @@
 #include "hmi/commands.h"
 #include "hmi/listing.h"
 #include "core/registry.h"
+#include "net/files.h"
 #include "program/editing.h"
+#include "program/file.h"
 #include "program/program_new.h"
 
 void cmd_new(HmiCommand& c) {
@@ -88,8 +92,41 @@ void cmd_move(HmiCommand& c) {
   structural(c, [] { return program_move(); });
 }
 
-// The program file commands come with the program file subsystem; until it
-// is part of the build they refuse.
-void cmd_extract(HmiCommand& c) { reply_fail(c.slot); }
-void cmd_save(HmiCommand& c) { reply_fail(c.slot); }
-void cmd_load(HmiCommand& c) { reply_fail(c.slot); }
+namespace {
+
+// A file name from a client: inside the working directory; empty means
+// the start-up program file.
+bool file_name_ok(const std::string& name) { return name.empty() || client_name_ok(name); }
+
+}  // namespace
+
+void cmd_save(HmiCommand& c) {
+  if (file_name_ok(c.text) && program_save(c.text.c_str())) return reply_ok(c.slot);
+  reply_fail(c.slot);
+}
+
+void cmd_load(HmiCommand& c) {
+  if (!file_name_ok(c.text)) return reply_fail(c.slot);
+  structural(c, [&] { return program_load(c.text.c_str(), c.slot); });
+}
+
+void cmd_extract(HmiCommand& c) {
+  if (c.text.empty() || !client_name_ok(c.text)) return reply_fail(c.slot);
+  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(c.text.c_str(), "rb"), &std::fclose);
+  if (!f) return reply_fail(c.slot);
+  std::string name;
+  if (c.n[0] == 0) {
+    // List the file's modules; the program is not touched.
+    if (!find_first_module(f.get(), nullptr)) return reply_fail(c.slot);
+    while (move_next_module(f.get(), name) && !name.empty()) send_HMI_response(c.slot, name);
+    send_HMI_term(c.slot);
+    return;
+  }
+  STR_PTR list;
+  if (!find_first_module(f.get(), &list)) return reply_fail(c.slot);
+  for (u32 i = 0; i < c.n[0]; ++i)
+    if (!move_next_module(f.get(), name) || name.empty()) return reply_fail(c.slot);
+  // Importing changes the program structure: the scan pauses as for every
+  // structural edit.
+  structural(c, [&] { return module_insert(f.get(), &list, c.slot); });
+}

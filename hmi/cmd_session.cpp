@@ -9,6 +9,7 @@
 #include "core/registry.h"
 #include "hmi/commands.h"
 #include "net/user_port.h"
+#include "program/cipher.h"
 #include "program/program_new.h"
 
 namespace {
@@ -62,7 +63,7 @@ void cmd_mvar(HmiCommand& c) {
   size_t n = nibble_decode(c.text, bytes, sizeof bytes);
   u32 state = CIPHER_START;
   std::string password;
-  for (size_t i = 0; i < n; ++i) password += char(hmi::encrypt(bytes[i], &state, NAME_KEY));
+  for (size_t i = 0; i < n; ++i) password += char(encrypt(bytes[i], &state, NAME_KEY));
 
   int count = password_count();
   PasswordEntry e;
@@ -80,7 +81,7 @@ void cmd_mvar(HmiCommand& c) {
   for (int i = 0; i < 16; ++i) {
     u8 r = u8(rand() & 0xFF);
     authorize_number[c.slot][i] = u8(r + 1);
-    challenge[i] = hmi::encrypt(r, &state, e.key);
+    challenge[i] = encrypt(r, &state, e.key);
   }
   reply_one(c.slot, nibble_encode(challenge, 16));
 }
@@ -96,7 +97,7 @@ void cmd_auth(HmiCommand& c) {
   nibble_decode(c.text, answer, 16);
   u32 state = CIPHER_START;
   for (int i = 0; i < 16; ++i) {
-    if (hmi::encrypt(answer[i], &state, e.key) != authorize_number[slot][i]) {
+    if (encrypt(answer[i], &state, e.key) != authorize_number[slot][i]) {
       login_failed(slot);
       return;
     }

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "core/types.h"
+#include "program/file.h"
 
 class Module;
 class HMI_object;
@@ -24,11 +25,6 @@ inline u8 authorize_number[HMI_SLOTS][16]{};
 inline Module* current_hmi_mod[HMI_SLOTS]{};
 inline HMI_object* current_hmi_obj[HMI_SLOTS]{};
 inline i32 current_hmi_index[HMI_SLOTS]{};
-
-// 1 while the program in memory is the one stored in "quor.qrn"; every
-// structural edit clears it. Operator parameter writes are copied into the
-// file only while it is 1.
-inline u8 run_inst_update = 0;
 
 // One parsed command: keyword|T|N1|N2|...
 struct HmiCommand {
@@ -56,11 +52,6 @@ void reply_ok(int slot);
 void reply_fail(int slot);
 void reply_one(int slot, std::string_view text);  // one line and the terminator
 
-namespace hmi {
-// The byte cipher of the login challenge: a keystream from a 32-bit shift
-// register whose feedback taps are the key, XORed with the byte.
-u8 encrypt(u8 byte, u32* state, u32 key);
-}  // namespace hmi
 
 // Reads one row of a general configuration page, leaving the selected page
 // as it was.

@@ -1,11 +1,14 @@
 // Browsing, editing, variable, parameter and run control commands on a
 // program in memory, through proc_HMI with exact reply bytes.
 #include <bit>
+#include <filesystem>
 
 #include "core/config.h"
 #include "core/engine.h"
 #include "expr/names.h"
 #include "hmi/listing.h"
+#include "hmi/write_through.h"
+#include "program/file.h"
 #include "tests/support/hmi_slot.h"
 #include "tests/support/test_inst.h"
 
@@ -231,6 +234,84 @@ TEST_F(HmiCommands, EditingBlocks) {
   EXPECT_EQ(ask("insert|bad|99|0"), "fail\n\r");
   EXPECT_EQ(ask("new").substr(0, 14), "Module Loop_1\n");
   EXPECT_EQ(count_lines(ask("alist")), 5);
+}
+
+}  // namespace
+
+namespace {
+
+class HmiFiles : public HmiCommands {
+ protected:
+  void SetUp() override {
+    HmiCommands::SetUp();
+    char tmpl[] = "/tmp/quor_hmi_XXXXXX";
+    dir = mkdtemp(tmpl);
+    old_cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+  }
+  void TearDown() override {
+    std::filesystem::current_path(old_cwd);
+    std::filesystem::remove_all(dir);
+    HmiCommands::TearDown();
+  }
+  std::string dir;
+  std::filesystem::path old_cwd;
+};
+
+TEST_F(HmiFiles, SaveLoadAndExtract) {
+  build(2);
+  EXPECT_EQ(ask("save|other.qrn"), "OK\n\r");
+  EXPECT_EQ(ask("save|../other.qrn"), "fail\n\r");
+  EXPECT_EQ(ask("save|/tmp/other.qrn"), "fail\n\r");
+  EXPECT_EQ(ask("new").substr(0, 14), "Module Loop_1\n");
+  EXPECT_EQ(ask("extract|other.qrn"), "Loop_1\nM\nLoop_2\nLoop_3\nLoop_4\n\r");
+  EXPECT_EQ(count_lines(ask("alist")), 5);  // listing changed nothing
+  EXPECT_EQ(ask("extract|missing.qrn"), "fail\n\r");
+  EXPECT_EQ(ask("extract||1"), "fail\n\r");
+  EXPECT_EQ(ask("extract|other.qrn|9"), "fail\n\r");
+  ask("start");
+  EXPECT_NE(ask("extract|other.qrn|1"), "fail\n\r");
+  ask("start");
+  EXPECT_EQ(count_lines(ask("alist")), 8);
+
+  EXPECT_EQ(ask("new").substr(0, 14), "Module Loop_1\n");
+  EXPECT_EQ(ask("load|other.qrn").find("Module Loop_1\nModule M\n"), 0u);
+  EXPECT_EQ(ask("load|../etc.qrn"), "fail\n\r");
+  EXPECT_EQ(ask("load|missing.qrn"), "fail\n\r");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(HmiFiles, OperatorWritesReachTheStartupFile) {
+  build(1);  // cursor on i1
+  Control* i1 = current_instruction;
+  EXPECT_EQ(ask("sconfig|words|0|0|264|0|1"), "");
+  ASSERT_EQ(ask("save"), "OK\n\r");
+  ASSERT_EQ(run_inst_update, 1);
+  Iparam p;
+  p.set_float(7.25f);
+  ASSERT_TRUE(i1->sparam(&p, 0, 2));
+  EXPECT_TRUE(operator_write_through(i1, p, 0, 2));
+  // A wrong type for the row leaves the file as it is.
+  Iparam wrong;
+  wrong.set_uint(ptype::Dec, 99);
+  EXPECT_FALSE(operator_write_through(i1, wrong, 0, 2));
+  Iparam n;
+  n.set_uint(ptype::Dec, 5);
+  ASSERT_TRUE(i1->sparam(&n, 1, 1));
+  EXPECT_TRUE(operator_write_through(i1, n, 1, 1));
+  // Not while memory and file differ.
+  run_inst_update = 0;
+  p.set_float(1.0f);
+  EXPECT_FALSE(operator_write_through(i1, p, 0, 2));
+
+  ask("new");
+  ASSERT_NE(ask("load|quor.qrn"), "fail\n\r");
+  ask("apos||2");
+  EXPECT_EQ(ask("gconfig||0|0"), "Null|263\nwords|264\n" + bits(7.25f) + "|0\n\r");
+  EXPECT_EQ(ask("gconfig||0|1"), "Null|263\n5|3\n\r");
 }
 
 }  // namespace

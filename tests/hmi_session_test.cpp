@@ -5,6 +5,7 @@
 #include "core/config.h"
 #include "hmi/dispatch.h"
 #include "hmi/session.h"
+#include "program/cipher.h"
 #include "tests/support/fixture.h"
 #include "tests/support/hmi_slot.h"
 #include "tools/client/client.h"
@@ -162,7 +163,7 @@ TEST_F(HmiLogin, CipherMatchesTheClient) {
   u8 raw[16];
   for (int i = 0; i < 16; ++i) raw[i] = u8(i * 37);
   u32 a = 0x4C2B, b = 0x4C2B;
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(hmi::encrypt(raw[i], &a, 0x7D3A91E6u), quorclient::encrypt(raw[i], &b, 0x7D3A91E6u));
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(encrypt(raw[i], &a, 0x7D3A91E6u), quorclient::encrypt(raw[i], &b, 0x7D3A91E6u));
   std::string enc = nibble_encode(raw, 16);
   EXPECT_EQ(enc.substr(0, 4), "0025");  // 0x00, 0x25
   u8 back[16];

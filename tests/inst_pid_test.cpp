@@ -6,30 +6,6 @@ namespace {
 enum PidRow : u16 { Err, Res, En, Tuning, K0, Kp, Kd, Ki, Interval };
 }
 
-TEST_F(InstPid, RowsResultBlockAndTuning) {
-  Control* p = add(9);
-  EXPECT_STREQ(p->dparam(),
-               "Error input}Control result}Enable}Tuning~None~Auto}Constant}Proportional}"
-               "Differential}Integral}Control interval");
-  Ilparam s;
-  ASSERT_TRUE(p->lparam(&s));
-  EXPECT_EQ(s.rows, 9);
-  Ivar* r = var("r");
-  ASSERT_TRUE(ref(p, Res, r, 65535));
-  EXPECT_EQ(get_ref(p, Res).index, 65532);
-  EXPECT_EQ(r->size, 65535);
-  ASSERT_TRUE(ref(p, Res, r, 2));
-  EXPECT_EQ(get_ref(p, Res).index, 2);
-
-  ASSERT_TRUE(num(p, Tuning, ptype::Select, 1));  // kept, without effect
-  EXPECT_EQ(get(p, Tuning).value, 1u);
-  EXPECT_FALSE(num(p, Kp, ptype::Dec, 2));
-  EXPECT_FALSE(num(p, Interval, ptype::Dec, 2));
-  Iparam q;
-  EXPECT_FALSE(p->gparam(&q, 0, 9));
-  EXPECT_FALSE(p->sparam(&q, 1, 0));
-}
-
 TEST_F(InstPid, ThreeTermsEnableAndInterval) {
   Control* p = add(9);
   Ivar* e = var("e");
@@ -37,52 +13,25 @@ TEST_F(InstPid, ThreeTermsEnableAndInterval) {
   Ivar* en = var("en");
   ASSERT_TRUE(ref(p, Err, e));
   ASSERT_TRUE(ref(p, Res, r));
-  ASSERT_TRUE(flt(p, K0, 1.0f));
-  ASSERT_TRUE(flt(p, Kp, 2.0f));
-  ASSERT_TRUE(flt(p, Kd, 1.0f));
-  ASSERT_TRUE(flt(p, Ki, 0.5f));
-
-  r->set(3, 9.0f);
-  e->set(0, 3.0f);
-  scan(p);  // first scan: integrator cleared, no differential step
-  EXPECT_EQ(r->get(1), 6.0f);
-  EXPECT_EQ(r->get(2), 0.0f);
-  EXPECT_EQ(r->get(3), 1.5f);
-  EXPECT_EQ(r->get(0), 8.5f);
-  e->set(0, 7.0f);
-  scan(p);
-  EXPECT_EQ(r->get(2), 4.0f);
-  EXPECT_EQ(r->get(3), 5.0f);
-  scan(p);
-  EXPECT_EQ(r->get(2), 0.0f);
-  EXPECT_EQ(r->get(3), 8.5f);
-
-  // Enable 0 holds everything, the last error included.
   ASSERT_TRUE(ref(p, En, en));
-  e->set(0, 1.0f);
-  scan(p);
-  EXPECT_EQ(r->get(0), 1.0f + 14.0f + 0.0f + 8.5f);
-  en->set(0, 1.0f);
-  scan(p);
-  EXPECT_EQ(r->get(2), -6.0f);  // against the error of the last scan that ran
-  // Enable 2 resets the integrator before every step.
-  en->set(0, 2.0f);
-  scan(p);
-  scan(p);
-  EXPECT_EQ(r->get(3), 0.5f);
-
-  // Interval 10 in a 1000 ms loop: only at multiples of 10 seconds.
-  en->set(0, 1.0f);
+  ASSERT_TRUE(num(p, Tuning, ptype::Select, 1));  // "Auto": no effect
+  for (auto [row, k] : {std::pair{K0, 1.0f}, {Kp, 2.0f}, {Kd, 1.0f}, {Ki, 0.5f}})
+    ASSERT_TRUE(flt(p, row, k));
+  r->set(3, 9.0f);
+  // Date, error, enable; output, P, D, I. The first scan clears the
+  // integrator and has no differential step.
+  drive(p, {{nullptr}, {e}, {en}}, {{r, 0}, {r, 1}, {r, 2}, {r, 3}},
+        {{0, 3, 1, 8.5f, 6, 0, 1.5f},
+         {0, 7, X, 24, 14, 4, 5},
+         {0, X, X, 23.5f, 14, 0, 8.5f},
+         {0, 1, 0, 23.5f, 14, 0, 8.5f},  // 0 holds, the last error too
+         {0, X, 1, 6, 2, -6, 9},
+         {0, X, 2, 3.5f, 2, 0, 0.5f},  // 2 resets before every step
+         {0, X, X, 3.5f, X, X, 0.5f}});
   ASSERT_TRUE(num(p, Interval, ptype::Time, 10));
-  const u32 day = 86400 * 100;
-  scan(p, day + 3);
-  EXPECT_EQ(r->get(3), 0.5f);
-  scan(p, day + 10);
-  EXPECT_EQ(r->get(3), 1.0f);
-  gen_loop_int[0] = 100;
-  scan(p, day + 11);
-  EXPECT_EQ(r->get(3), 1.5f);
-  gen_loop_int[0] = 1000;
+  drive(p, {{nullptr}, {en}}, {{r, 3}}, {{8003, 1, 0.5f}, {8010, X, 1}});
+  gen_loop_int[0] = 100;  // a fast loop ignores the interval
+  drive(p, {{nullptr}}, {{r, 3}}, {{8011, 1.5f}});
 }
 
 TEST_F(InstPid, NewRunResetsEvenBetweenIntervals) {
@@ -94,17 +43,17 @@ TEST_F(InstPid, NewRunResetsEvenBetweenIntervals) {
   ASSERT_TRUE(flt(p, Ki, 1.0f));
   ASSERT_TRUE(flt(p, Kd, 1.0f));
   e->set(0, 2.0f);
-  engine_start();
+  start_run();
   engine_scan();
   engine_scan();
   EXPECT_EQ(r->get(3), 4.0f);
   ASSERT_TRUE(num(p, Interval, ptype::Time, 86400));
   e->set(0, 5.0f);
-  engine_start();  // midnight is long gone: no step runs today
+  start_run();  // no step runs until midnight, but the run still resets
   engine_scan();
   EXPECT_EQ(r->get(3), 0.0f);
   ASSERT_TRUE(num(p, Interval, ptype::Time, 0));
   engine_scan();
-  EXPECT_EQ(r->get(2), 0.0f);  // last error taken on the run's first scan
+  EXPECT_EQ(r->get(2), 0.0f);
   EXPECT_EQ(r->get(3), 5.0f);
 }

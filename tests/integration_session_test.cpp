@@ -103,8 +103,49 @@ TEST_F(Session, ProgrammingEndToEnd) {
   ask(c, "apos||1");
   EXPECT_EQ(ask(c, "varen|level~height"), L{"OK"});
   EXPECT_EQ(ask(c, "mivar|height"), L{"0"});
+  EXPECT_EQ(ask(c, "save"), L{"OK"});
+  EXPECT_TRUE(q.exists("quor.qrn"));
   EXPECT_EQ(ask(c, "new").size(), 5u);
   EXPECT_EQ(ask(c, "save|../x.qrn"), L{"fail"});
+  EXPECT_EQ(ask(c, "load|quor.qrn").size(), 8u);
+}
+
+// quorctl against the controller: output and exit status.
+TEST_F(Session, CommandLineClient) {
+  auto run = [&](const std::string& args, std::string* out = nullptr) {
+    std::string cmd = std::string(QUOR_BINARY_DIR) + "/quorctl --port " + std::to_string(q.port()) + " " + args +
+                      " 2>/dev/null";
+    FILE* p = popen(cmd.c_str(), "r");
+    std::string text;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+    int st = pclose(p);
+    if (out) *out = text;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  };
+  std::string out;
+  EXPECT_EQ(run("users", &out), 0);
+  EXPECT_EQ(out, "none\nVersion 0.946\nNo name\n");
+  EXPECT_EQ(run("set '!System[40]' 12.5"), 0);
+  EXPECT_EQ(run("get '!System[40]' 2", &out), 0);
+  EXPECT_EQ(out, "12.5\n0\n");
+  EXPECT_EQ(run("get nothere"), 1);
+  EXPECT_EQ(run("raw 'rsys||0|1'", &out), 1);  // not logged in
+  EXPECT_EQ(run("list", &out), 0);
+  EXPECT_EQ(out.substr(0, 14), "Module Loop_1\n");
+  EXPECT_EQ(run("save plant.qrn"), 0);
+  EXPECT_TRUE(q.exists("plant.qrn"));
+  EXPECT_EQ(run("nosuch"), 2);
+  EXPECT_EQ(run("get"), 2);
+  q.write("f.txt", "file");
+  EXPECT_EQ(run("download f.txt -o " + q.path("copy.txt")), 0);
+  EXPECT_EQ(q.read("copy.txt"), "file");
+  EXPECT_EQ(run("download nothere.txt -o " + q.path("none.txt")), 1);
+  EXPECT_EQ(run("upload " + q.path("f.txt") + " --as g.txt"), 0);
+  EXPECT_EQ(q.read("g.txt"), "file");
+  q.stop();
+  EXPECT_EQ(run("users"), 3);
 }
 
 }  // namespace

@@ -1,50 +1,45 @@
-// Fixture for instruction tests: instructions created into "Loop_1" of the
+// Fixture for instruction tests: instructions at the end of "Loop_1" of the
 // empty program, variables in its scope, parameter shorthands, and scans
-// either direct (execute() with the engine's per-loop values set by hand) or
-// through the engine with the manual clock.
+// either direct (execute() with the loop's values set by hand) or through
+// the engine with the manual clock.
 #pragma once
+#include <cmath>
+#include <vector>
+
 #include "core/module.h"
 #include "core/registry.h"
 #include "tests/support/fixture.h"
 
 class InstTest : public ProgramTest {
  protected:
-  // A variable of "Loop_1"'s scope with cells 0..size.
   Ivar* var(const char* name, u16 size = 0) { return new Ivar(system_var(), name, size); }
-
-  // Creates an instruction at the end of "Loop_1".
   Control* add(u16 type, u16 n = 0) {
     Control* last = loop_start[0];
     while (last->next && last->next != loop_start[1]) last = last->next;
     return inst_create(type, last, "test", n);
   }
-
-  static bool ref(Control* c, u16 row, Ivar* v, u16 index = 0, u16 group = 0) {
+  static bool set(Control* c, u16 row, Iparam p, u16 group = 0) { return c->sparam(&p, group, row); }
+  static bool ref(Control* c, u16 row, Ivar* v, u16 i = 0, u16 group = 0) {
     Iparam p;
     p.type = ptype::Ref;
-    p.ref = {v, index};
-    return c->sparam(&p, group, row);
+    p.ref = {v, i};
+    return set(c, row, p, group);
   }
-  static bool num(Control* c, u16 row, u16 type, u32 value, u16 group = 0) {
-    Iparam p;
-    p.set_uint(type, value);
-    return c->sparam(&p, group, row);
+  static bool num(Control* c, u16 row, u16 type, u32 v, u16 group = 0) {
+    return set(c, row, {.type = type, .value = v}, group);
   }
-  static bool flt(Control* c, u16 row, float value, u16 group = 0) {
-    Iparam p;
-    p.set_float(value);
-    return c->sparam(&p, group, row);
+  static bool flt(Control* c, u16 row, float v, u16 group = 0) {
+    return num(c, row, ptype::Float, float_bits(v), group);
   }
   static Iparam get(Control* c, u16 row, u16 group = 0) {
     Iparam p;
-    p.type = 0xFFFF;
     EXPECT_TRUE(c->gparam(&p, group, row)) << "row " << row;
     return p;
   }
-  static pIdata get_ref(Control* c, u16 row) { return get(c, row).ref; }
+  static pIdata get_ref(Control* c, u16 row, u16 group = 0) { return get(c, row, group).ref; }
 
-  // Direct scans in loop 0. The first one after new_run() is the run's
-  // first scan; date is the loop's date and time in seconds.
+  // Direct scan in loop 0 at a loop date; the first one after new_run() is
+  // the first scan of a run.
   void new_run() { first_pass[0] = 0; }
   void scan(Control* c, u32 date = 0) {
     current_loop_exec = 0;
@@ -52,12 +47,32 @@ class InstTest : public ProgramTest {
     c->execute();
     first_pass[0] = 1;
   }
-
-  // Through the engine: starts a run, then completes one pass of
-  // "Loop_1" per call of engine_scan (one per second in a 1000 ms loop).
+  // One scan per row: writes the row's first ins.size() values into the
+  // input cells (a cell without a variable is the loop date), scans, and
+  // compares the output cells with the rest. NaN: leave or skip the cell.
+  struct Cell {
+    Ivar* v;
+    u16 i = 0;
+  };
+  void drive(Control* c, std::vector<Cell> ins, std::vector<Cell> outs,
+             std::vector<std::vector<float>> rows) {
+    for (size_t n = 0; n < rows.size(); ++n) {
+      const auto& r = rows[n];
+      u32 date = 0;
+      for (size_t k = 0; k < ins.size(); ++k)
+        if (!std::isnan(r[k])) ins[k].v ? ins[k].v->set(ins[k].i, r[k]) : void(date = u32(r[k]));
+      scan(c, date);
+      for (size_t k = 0; k < outs.size(); ++k) {
+        if (std::isnan(r[ins.size() + k])) continue;
+        EXPECT_EQ(outs[k].v->get(outs[k].i), r[ins.size() + k]) << "row " << n << " out " << k;
+      }
+    }
+  }
+  // Through the engine: a run start, and one complete pass of "Loop_1" at
+  // the next second.
   void engine_start() { start_run(); }
   void engine_scan() {
-    fake.advance_us(1000000 - dtime.load());  // to the next whole second
+    fake.advance_us(1000000 - dtime.load());
     for (int i = 0; i < 10000; ++i) {
       exec_iteration();
       if (run_status[0].load() == 0 && run_instruction == nullptr) return;
@@ -66,3 +81,5 @@ class InstTest : public ProgramTest {
     ADD_FAILURE() << "the pass of Loop_1 did not end";
   }
 };
+
+inline const float X = NAN;  // drive(): no value
