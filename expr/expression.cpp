@@ -6,15 +6,6 @@
 
 #include "core/registry.h"
 
-namespace {
-
-// What no result cell may hold: results are finite or the overflow value.
-inline float finite(float v) {
-  return (float_bits(v) & 0x7F800000u) == 0x7F800000u ? OVERFLOW_VALUE : v;
-}
-
-}  // namespace
-
 bool compile_row(ExpRow& r, const char* text) {
   r.nsteps = 0;
   r.status = 0;
@@ -28,7 +19,14 @@ bool compile_row(ExpRow& r, const char* text) {
     r.status = u8(std::min(1 - n, 255));
     return false;
   }
-  r.steps.assign(scratch.begin(), scratch.begin() + n);
+  r.steps.resize(size_t(n));
+  for (int j = 0; j < n; ++j) {
+    const Mstep& m = scratch[size_t(j)];
+    // Cell k < j of "!Exp_tmp" holds what step k has just computed.
+    auto earlier = [&](const pIdata& a) { return a.var == Exp_tmp.var && a.index < j; };
+    r.steps[size_t(j)] = ExpStep{m.arg1, m.arg2, m.op,
+                                 u8((earlier(m.arg1) ? 1 : 0) | (earlier(m.arg2) ? 2 : 0))};
+  }
   r.nsteps = u8(n);
   return true;
 }
@@ -96,21 +94,28 @@ Control* Expression::execute() {
 float Expression::evaluate() {
   Ivar* T = Exp_tmp.var;
   float last = 0.0f;
-  if (!T) return last;
+  if (!T || T->size < MAX_STEPS - 1) return last;
+  Idata* tcells = T->data.get();
+  float t[MAX_STEPS];
   for (ExpRow& r : row_table) {
     if (!r.result.var || r.nsteps == 0) continue;
-    const Mstep* s = r.steps.data();
+    const ExpStep* s = r.steps.data();
     const u32 n = r.nsteps;
     float v = 0.0f;
     for (u32 j = 0; j < n; ++j) {
-      const Mstep& st = s[j];
-      float a = st.arg1.get(), b = st.arg2.get();
+      const ExpStep& st = s[j];
+      // Operands always name a variable (the compiler makes sure); the
+      // variable's own bounds check stays.
+      float a = (st.temps & 1) ? t[st.arg1.index] : st.arg1.var->get(st.arg1.index);
+      float b = (st.temps & 2) ? t[st.arg2.index] : st.arg2.var->get(st.arg2.index);
       if (st.op == op::If)
-        v = finite(b != 0.0f ? a : r.result.get());
+        v = finite_or_overflow(b != 0.0f ? a : r.result.get());
       else
         v = math_operation(a, b, st.op);
-      T->set(u16(j), v);
+      t[j] = v;
     }
+    // The scratch cells show the row's steps, as clients may read them.
+    for (u32 j = 0; j < n; ++j) cell_store(&tcells[j], t[j]);
     r.result.set(v);
     last = v;
   }

@@ -10,13 +10,22 @@
 #include "expr/names.h"
 #include "expr/parser.h"
 
+// A compiled step as the row runs it: the step, and which operands are the
+// results of earlier steps of the same row (read from the row's own
+// scratch values instead of through the "!Exp_tmp" variable).
+struct ExpStep {
+  pIdata arg1, arg2;
+  u16 op = 0;
+  u8 temps = 0;  // bit 0: arg1, bit 1: arg2
+};
+
 struct ExpRow {
   pIdata result;            // receives the value; none disables the row
   u8 nsteps = 0;            // 0 disables the row
   u8 status = 0;            // 0 compiled, else 1-based failure position
   std::string text;         // the formula ("" for none)
   std::string comment;
-  std::vector<Mstep> steps;  // exactly nsteps
+  std::vector<ExpStep> steps;  // exactly nsteps
 };
 
 class Expression : public WithRows<Expression> {

@@ -68,7 +68,8 @@ u32 low_bit(u32 v) {
 
 }  // namespace
 
-float math_rare(float a, float b, u16 code) {
+namespace {
+float rare(float a, float b, u16 code) {
   double x = a;
   switch (code) {
     case op::Mod: {
@@ -138,3 +139,6 @@ float math_rare(float a, float b, u16 code) {
     default: return a;
   }
 }
+}  // namespace
+
+float math_rare(float a, float b, u16 code) { return finite_or_overflow(rare(a, b, code)); }

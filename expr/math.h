@@ -56,42 +56,46 @@ double ea(double e, double rh);
 // 1 January 2000.
 u32 dateymd(u32 day, int mode);
 
-// The rarer operators, out of line.
+// The rarer operators, out of line; finite results like math_operation.
 float math_rare(float a, float b, u16 code);
 
 inline float bool_value(bool c) { return c ? 1.0f : 0.0f; }
+// v, or the overflow value for an infinity or a NaN.
+inline float finite_or_overflow(float v) {
+  return std::fabs(v) <= 3.4028235e38f ? v : OVERFLOW_VALUE;  // false for NaN
+}
 
 inline float math_operation(float a, float b, u16 code) {
   float r;
   switch (code) {
+    // Results that are finite whatever the operands.
+    case op::Or: return float(make_binary(a) | make_binary(b));
+    case op::And: return float(make_binary(a) & make_binary(b));
+    case op::Xor: return float(make_binary(a) ^ make_binary(b));
+    case op::LogOr: return bool_value(a != 0.0f || b != 0.0f);
+    case op::LogAnd: return bool_value(a != 0.0f && b != 0.0f);
+    case op::Eq: return bool_value(a == b);
+    case op::Ne: return bool_value(a != b);
+    case op::Lt: return bool_value(a < b);
+    case op::Le: return bool_value(a <= b);
+    case op::Gt: return bool_value(a > b);
+    case op::Ge: return bool_value(a >= b);
+    case op::Logical: return bool_value(a != 0.0f);
+    case op::Compl: return bool_value(a == 0.0f);
+    default: return math_rare(a, b, code);  // checks its own results
+    // Results that an overflow, or a NaN a client wrote into an operand,
+    // could make non-finite.
     case op::Add: r = a + b; break;
     case op::Sub: r = a - b; break;
     case op::Mul: r = a * b; break;
     case op::Div: r = b == 0.0f ? OVERFLOW_VALUE : a / b; break;
-    case op::Or: r = float(make_binary(a) | make_binary(b)); break;
-    case op::And: r = float(make_binary(a) & make_binary(b)); break;
-    case op::Xor: r = float(make_binary(a) ^ make_binary(b)); break;
-    case op::LogOr: r = bool_value(a != 0.0f || b != 0.0f); break;
-    case op::LogAnd: r = bool_value(a != 0.0f && b != 0.0f); break;
-    case op::Eq: r = bool_value(a == b); break;
-    case op::Ne: r = bool_value(a != b); break;
-    case op::Lt: r = bool_value(a < b); break;
-    case op::Le: r = bool_value(a <= b); break;
-    case op::Gt: r = bool_value(a > b); break;
-    case op::Ge: r = bool_value(a >= b); break;
     case op::Orider: r = b < MISSING_FROM ? b : a; break;
     case op::Min: r = b < a ? b : a; break;
     case op::Max: r = b > a ? b : a; break;
-    case op::Logical: r = bool_value(a != 0.0f); break;
-    case op::Compl: r = bool_value(a == 0.0f); break;
     case op::Abs: r = std::fabs(a); break;
     case op::Neg: r = -a; break;
     case op::Copy:
     case op::If: r = a; break;
-    default: r = math_rare(a, b, code); break;
   }
-  // An overflowing sum or product, or a NaN a client wrote into an operand,
-  // must not reach the result cells either.
-  if ((std::bit_cast<u32>(r) & 0x7F800000u) == 0x7F800000u) r = OVERFLOW_VALUE;
-  return r;
+  return finite_or_overflow(r);
 }

@@ -1,0 +1,167 @@
+// The I/O scheduler: the part of every execution pass that finishes and
+// starts field transactions, serves the slave sockets and counts port time.
+// It runs on the execution thread; the engine calls it through its hooks.
+#include <mutex>
+
+#include "core/engine.h"
+#include "core/hooks.h"
+#include "io/io_base.h"
+#include "program/program_new.h"
+
+namespace {
+
+// The instruction's protocol is the port's: a port switched to another
+// kind leaves the instructions of the old one alone.
+bool runs_on(const IO_def* port, IO_base* inst) {
+  return port->kind != io_kind::Off && io_kind_of_type(inst->num()) == port->kind;
+}
+
+void write_pass_time(const IO_def* port) {
+  if (!port->serial()) return;
+  u32 now = io_msec_of_day();
+  u32 ms = now >= port->pass_start ? now - port->pass_start : now + 86400000u - port->pass_start;
+  sys_set(u16(16 + 4 * port->port_number), float(ms));
+}
+
+using Guard = std::unique_lock<std::recursive_mutex>;
+
+// Finishes or continues the transactions in progress; true while some port
+// still serves an instruction.
+bool io_advance() {
+  Guard g(io_list_mutex, std::try_to_lock);
+  if (!g.owns_lock()) return true;  // the main thread is editing: next step
+  bool serving = false;
+  for (IO_def* p = IO_start_def; p; p = p->next) {
+    if (p->busy) {
+      IO_base* c = p->current;
+      if (c && runs_on(p, c)) {
+        c->end(p);
+      } else {
+        p->busy = 0;
+        p->reply_pending = 0;
+      }
+      if (!p->busy) next_IO_instruction(p);
+    } else if (p->current) {
+      next_IO_instruction(p);
+    }
+    if (p->current) serving = true;
+  }
+  return serving;
+}
+
+// Executing a ready I/O instruction starts a pass on every idle port.
+void io_start(Control* executed) {
+  if (!executed || !is_io_type(executed->num())) return;
+  if (!static_cast<IO_base*>(executed)->ready()) return;
+  Guard g(io_list_mutex, std::try_to_lock);
+  if (!g.owns_lock()) return;
+  u32 now = io_msec_of_day();
+  for (IO_def* p = IO_start_def; p; p = p->next)
+    if (!p->current && p->first) {
+      p->pass_start = now;
+      next_IO_instruction(p);
+    }
+}
+
+// Slave sockets, then what each listening port received.
+void io_serve() {
+  Guard g(io_list_mutex, std::try_to_lock);
+  if (!g.owns_lock()) return;
+  process_slave_IOsockets();
+  for (IO_def* p = IO_start_def; p;) {
+    IO_def* next = p->next;  // a receive procedure may delete its own port
+    if (p->kind < io_kind::Count && io_receive[p->kind]) io_receive[p->kind](p);
+    p = next;
+  }
+}
+
+void io_forget() {
+  std::lock_guard g(io_list_mutex);
+  for (IO_def* p = IO_start_def; p; p = p->next) {
+    p->current = nullptr;
+    p->busy = 0;
+    p->reply_pending = 0;
+  }
+}
+
+void io_tick() {
+  Guard g(io_list_mutex, std::try_to_lock);
+  if (!g.owns_lock()) return;
+  for (IO_def* p = IO_start_def; p; p = p->next) {
+    if (p->gap_timer != 0xFFFFFFFFu) ++p->gap_timer;
+    if (p->reply_timer != 0xFFFFFFFFu) ++p->reply_timer;
+  }
+}
+
+void io_second() {
+  Guard g(io_list_mutex, std::try_to_lock);
+  if (!g.owns_lock()) return;
+  for (IO_def* p = IO_start_def; p; p = p->next)
+    if (p->idle_countdown) --p->idle_countdown;
+}
+
+// What the execution thread waits on between ticks: replies of busy ports,
+// the slave listeners and connections, and lines whose kind receives.
+int io_fds(int* fds, int max) {
+  if (thread_ctr.load(std::memory_order_acquire) >= 3) return 0;
+  Guard g(io_list_mutex, std::try_to_lock);
+  if (!g.owns_lock()) return 0;
+  int n = 0;
+  auto add = [&](int fd) {
+    if (fd > 0 && n < max) fds[n++] = fd;
+  };
+  for (int fd : IO_sockfd) add(fd);
+  for (IO_def* p = IO_start_def; p; p = p->next) {
+    if (p->busy && !p->reply_pending)
+      add(p->descriptor);
+    else if (p->kind < io_kind::Count && io_receive[p->kind])
+      add(p->descriptor);
+    else if (p->port_number == 0 && !p->network_master())
+      add(p->descriptor);  // a slave connection
+  }
+  return n;
+}
+
+}  // namespace
+
+void next_IO_instruction(IO_def* port) {
+  if (!port) return;
+  bool from_head = false;
+  if (!port->current) {
+    port->current = port->first;
+    from_head = true;
+    if (!port->current) return;
+  }
+  for (;;) {
+    while (IO_base* c = port->current) {
+      if (thread_ctr.load(std::memory_order_acquire) > 2) {
+        port->current = nullptr;
+        return;
+      }
+      if (runs_on(port, c)) c->start(port);
+      if (port->busy) return;
+      port->current = c->next_on_port;
+    }
+    if (from_head) {
+      write_pass_time(port);
+      return;
+    }
+    // The pass went on from the middle of the list: wrap to the head once.
+    from_head = true;
+    port->current = port->first;
+    if (!port->current) return;
+  }
+}
+
+QUOR_INSTALL_HOOK(io_scheduler) {
+  engine_hooks.io_second = &io_second;
+  engine_hooks.io_tick = &io_tick;
+  engine_hooks.io_advance = &io_advance;
+  engine_hooks.io_serve = &io_serve;
+  engine_hooks.io_start = &io_start;
+  engine_hooks.io_forget = &io_forget;
+  engine_hooks.io_fds = &io_fds;
+  engine_hooks.program_moved = &all_IO_linked_list;
+  startup_hooks.create_ports = &create_serial_ports;
+  on_program_new(ResetPhase::Detach, &io_reset);
+}

@@ -1,0 +1,445 @@
+// The Modbus master's frames, byte by byte, against scripted peers: a pty
+// whose far end the test reads and writes (RTU), and a TCP socket the test
+// accepts on. Register images, CRC and the parameter rows are checked here
+// too.
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "tests/support/io_fixture.h"
+
+namespace {
+
+using Bytes = std::vector<u8>;
+
+Bytes with_crc(Bytes b) {
+  u16 c = modbus_crc(b.data(), u32(b.size()));
+  b.push_back(u8(c));
+  b.push_back(u8(c >> 8));
+  return b;
+}
+
+Bytes read_all(int fd) {
+  Bytes out;
+  u8 buf[512];
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    out.insert(out.end(), buf, buf + n);
+  }
+  return out;
+}
+
+void write_all(int fd, const Bytes& b) { ASSERT_EQ(write(fd, b.data(), b.size()), ssize_t(b.size())); }
+
+TEST(ModbusCodec, CrcAndRegisterImages) {
+  const u8 req[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A};
+  EXPECT_EQ(modbus_crc(req, 6), 0xCDC5);  // sent as C5 CD
+
+  u16 a, b;
+  auto enc = [&](u8 t, float v) {
+    mb_encode(t, v, &a, &b);
+    return a;
+  };
+  EXPECT_EQ(enc(mb_reg::IntSign, -5.0f), 0x8005);
+  EXPECT_EQ(enc(mb_reg::IntSign, 40000.0f), 0x7FFF);
+  EXPECT_EQ(enc(mb_reg::Bcd, 1234.0f), 0x1234);
+  EXPECT_EQ(enc(mb_reg::Bcd, 12345.0f), 0x9999);
+  EXPECT_EQ(enc(mb_reg::Bcd, -3.0f), 0x0000);
+  EXPECT_EQ(enc(mb_reg::Unsigned, 70000.0f), 65535);
+  EXPECT_EQ(enc(mb_reg::Unsigned, 12.9f), 12);
+  EXPECT_EQ(enc(mb_reg::TwosComp, -1.7f), 0xFFFF);
+  EXPECT_EQ(enc(mb_reg::TwosComp, -40000.0f), 0x8000);
+  EXPECT_EQ(enc(mb_reg::Unsigned, NAN), 0);
+  mb_encode(mb_reg::Float, 3.1415927f, &a, &b);
+  EXPECT_EQ(a, 0x0FDB);  // bits 15-0 first
+  EXPECT_EQ(b, 0x4049);
+  mb_encode(mb_reg::FloatSwapped, 3.1415927f, &a, &b);
+  EXPECT_EQ(a, 0x4049);
+  EXPECT_EQ(b, 0x0FDB);
+
+  EXPECT_FLOAT_EQ(mb_decode(mb_reg::FloatSwapped, 0x4049, 0x0FDB), 3.1415927f);
+  EXPECT_FLOAT_EQ(mb_decode(mb_reg::Float, 0x0FDB, 0x4049), 3.1415927f);
+  EXPECT_EQ(mb_decode(mb_reg::IntSign, 0x8005, 0), -5.0f);
+  EXPECT_EQ(mb_decode(mb_reg::TwosComp, 0xFFFB, 0), -5.0f);
+  EXPECT_EQ(mb_decode(mb_reg::Unsigned, 0xFFFB, 0), 65531.0f);
+  EXPECT_EQ(mb_decode(mb_reg::Bcd, 0x9876, 0), 9876.0f);
+}
+
+using ModbusRows = IoTest;
+
+TEST_F(ModbusRows, DescriptorAndSetRules) {
+  Modbus* m = add_modbus(3);
+  EXPECT_STREQ(m->dparam(),
+               "Enable}Status}I/O transfer}Com type~Ethernet~Serial 1~Serial 2~Serial 3~Serial "
+               "4}IP address}Port number}Unit address}Register address}Command~Read coils(1)~Read "
+               "input discretes(2)~Read registers(3)~Read input registers(4)~Set single "
+               "coil(5)~Set single register(6)~Set multiple coils(15)~Set multiple "
+               "registers(16)}Register type~Float~Unsigned int~2s comp int~Int and sign~BCD "
+               "int~Float(swapped)}Timeout (10mS steps)}Retries}A coefficient}B coefficient");
+  Ilparam s;
+  m->lparam(&s);
+  EXPECT_EQ(s.rows, 12);
+  EXPECT_EQ(s.group_rows, 2);
+  EXPECT_EQ(s.groups, 3);
+  // Defaults: Serial 2, port 502, unit 1, command index 3, unsigned, 50, 1.
+  EXPECT_EQ(m->com_type, 2);
+  EXPECT_EQ(m->port, io_port_at(2));
+  EXPECT_EQ(m->ip_port, 502);
+  EXPECT_EQ(m->command, 3);
+  EXPECT_EQ(m->reg_type, mb_reg::Unsigned);
+  EXPECT_EQ(m->status, mb_status::NotConfigured);
+
+  // Register address: shown 1-based, 0 counts as 1.
+  set_num(m, REGADDR, 1);
+  EXPECT_EQ(m->reg_address, 0u);
+  set_num(m, REGADDR, 0);
+  EXPECT_EQ(m->reg_address, 0u);
+  set_num(m, REGADDR, 40001);
+  Iparam p;
+  m->gparam(&p, 0, REGADDR);
+  EXPECT_EQ(p.value, 40001u);
+  EXPECT_EQ(m->reg_address, 40000u);
+
+  set_num(m, COM, 9, ptype::Select);
+  EXPECT_EQ(m->com_type, 1);
+  EXPECT_EQ(m->port, io_port_at(1));
+  EXPECT_FALSE(set_text(m, IP, "192.168.100.1000"));  // 16 characters
+  EXPECT_TRUE(set_text(m, IP, "192.168.100.100"));
+  set_num(m, RETRIES, 0);
+  EXPECT_EQ(m->retries, 1);
+  EXPECT_FALSE(set_num(m, COMMAND, 2, ptype::Dec));  // a selection row
+
+  // Status: assigning it shows 2 at once. I/O transfer regrows the variable,
+  // lowering an index that would run past 65535.
+  Ivar* st = var("st");
+  Ivar* blk = var("blk");
+  set_ref(m, STATUS, st);
+  EXPECT_EQ(st->get(0), 2.0f);
+  set_ref(m, TRANSFER, blk, 4);
+  EXPECT_EQ(blk->size, 6);
+  set_ref(m, TRANSFER, blk, 65535);
+  EXPECT_EQ(m->transfer.index, 65533);
+
+  // Resize keeps the coefficient pairs; new ones are 1 and 0.
+  set_float(m, 2, 0, 0.5f);
+  set_float(m, 2, 1, 7.0f);
+  m->resize(200);
+  EXPECT_EQ(m->count, 128);
+  m->resize(5);
+  EXPECT_EQ(m->coef[1].a, 0.5f);
+  EXPECT_EQ(m->coef[1].b, 7.0f);
+  EXPECT_EQ(m->coef[4].a, 1.0f);
+  EXPECT_EQ(m->coef[4].b, 0.0f);
+  m->resize(0);
+  EXPECT_EQ(m->count, 1);
+}
+
+// Line 1 on a pty whose master the test holds.
+class ModbusRtuScript : public IoTest {
+ protected:
+  void SetUp() override {
+    IoTest::SetUp();
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(master_, 0);
+    ASSERT_EQ(grantpt(master_), 0);
+    ASSERT_EQ(unlockpt(master_), 0);
+    line_ = open_line(1, ptsname(master_));
+    ASSERT_GT(line_->descriptor, 0);
+    v = var("blk");
+    st = var("st");
+  }
+  void TearDown() override {
+    IoTest::TearDown();
+    if (master_ >= 0) close(master_);
+  }
+  // Runs the engine until a request appears on the line; returns it.
+  Bytes next_request(int limit_ms = 200) {
+    Bytes got;
+    pump(
+        [&] {
+          Bytes b = read_all(master_);
+          got.insert(got.end(), b.begin(), b.end());
+          return !got.empty();
+        },
+        limit_ms);
+    return got;
+  }
+  // Arms and starts m; returns its request.
+  Bytes arm(Modbus* m) {
+    m->execute();
+    engine_hooks.io_start(m);
+    return next_request();
+  }
+  int finish(Modbus* m) {
+    bool ok = pump([&] { return !m->ready() && !line_->busy; }, 3000);
+    return ok ? m->status : -1;
+  }
+  int master_ = -1;
+  IO_def* line_ = nullptr;
+  Ivar* v = nullptr;
+  Ivar* st = nullptr;
+};
+
+TEST_F(ModbusRtuScript, RequestFramesAndDecoding) {
+  // "Float" with count 3: 6 registers from wire address 0.
+  Modbus* m = serial_modbus(1, 2, mb_reg::Float, 3, 1, v);
+  set_ref(m, STATUS, st);
+  EXPECT_EQ(arm(m), with_crc({0x01, 0x03, 0x00, 0x00, 0x00, 0x06}));
+  // First register = low half of the first value. The reply arrives after
+  // two foreign bytes (not the unit address), which are skipped.
+  write_all(master_, {0x07, 0x42});
+  write_all(master_, with_crc({0x01, 0x03, 12, 0x0F, 0xDB, 0x40, 0x49, 0, 0, 0x3F, 0x80, 0x00,
+                               0x00, 0xC0, 0x00}));
+  EXPECT_EQ(finish(m), mb_status::Ok);
+  EXPECT_FLOAT_EQ(v->get(0), 3.1415927f);
+  EXPECT_FLOAT_EQ(v->get(1), 1.0f);
+  EXPECT_FLOAT_EQ(v->get(2), -2.0f);
+  EXPECT_EQ(st->get(0), 1.0f);
+  // The pass, with its 20 ms gap, took its time into line 1's "!System"
+  // cell (16 + 4 x 1).
+  EXPECT_GE(system_var()->get(20), 20.0f);
+
+  // Writes: the register images of every value, and coil bits LSB first.
+  m->resize(2);
+  v->set(0, -5.0f);
+  v->set(1, 7.0f);
+  configure(m, 7, mb_reg::IntSign, 10, v);
+  EXPECT_EQ(arm(m),
+            with_crc({0x01, 0x10, 0x00, 0x09, 0x00, 0x02, 0x04, 0x80, 0x05, 0x00, 0x07}));
+  write_all(master_, with_crc({0x01, 0x10, 0x00, 0x09, 0x00, 0x02}));
+  EXPECT_EQ(finish(m), mb_status::Ok);
+
+  m->resize(10);
+  for (u16 i = 0; i < 10; ++i) v->set(i, i == 0 || i == 3 || i == 9 ? 1.0f : 0.0f);
+  configure(m, 6, mb_reg::Unsigned, 1, v);
+  EXPECT_EQ(arm(m), with_crc({0x01, 0x0F, 0x00, 0x00, 0x00, 0x0A, 0x02, 0x09, 0x02}));
+  write_all(master_, with_crc({0x01, 0x0F, 0x00, 0x00, 0x00, 0x0A}));
+  EXPECT_EQ(finish(m), mb_status::Ok);
+
+  // Scaling on the way out: 3 x 2 + 1 = 7 as a single register.
+  m->resize(1);
+  v->set(0, 3.0f);
+  set_float(m, 1, 0, 2.0f);
+  set_float(m, 1, 1, 1.0f);
+  configure(m, 5, mb_reg::Unsigned, 1, v);
+  EXPECT_EQ(arm(m), with_crc({0x01, 0x06, 0x00, 0x00, 0x00, 0x07}));
+  write_all(master_, with_crc({0x01, 0x06, 0x00, 0x00, 0x00, 0x07}));
+  EXPECT_EQ(finish(m), mb_status::Ok);
+
+  // A reply with fewer registers than asked stores only those it holds.
+  m->resize(3);
+  set_float(m, 1, 0, 1.0f);
+  set_float(m, 1, 1, 0.0f);
+  for (u16 i = 0; i < 3; ++i) v->set(i, -1.0f);
+  configure(m, 2, mb_reg::Unsigned, 1, v);
+  arm(m);
+  write_all(master_, with_crc({0x01, 0x03, 2, 0x00, 0x2A}));
+  EXPECT_EQ(finish(m), mb_status::Ok);
+  EXPECT_EQ(v->get(0), 42.0f);
+  EXPECT_EQ(v->get(1), -1.0f);
+  EXPECT_EQ(v->get(2), -1.0f);
+}
+
+TEST_F(ModbusRtuScript, FailuresGiveTheirStatus) {
+  Modbus* m = serial_modbus(1, 2, mb_reg::Unsigned, 1, 1, v);
+  set_ref(m, STATUS, st);
+  set_num(m, TIMEOUT, 10);
+
+  arm(m);  // nothing comes back
+  EXPECT_EQ(finish(m), mb_status::Timeout);
+  EXPECT_EQ(st->get(0), 2.0f);
+
+  arm(m);
+  write_all(master_, {0x05, 0x03});  // bytes, but never the unit address
+  EXPECT_EQ(finish(m), mb_status::TimeoutNoUnit);
+
+  arm(m);
+  write_all(master_, {0x01, 0x03, 0x02});  // started, never completed
+  EXPECT_EQ(finish(m), mb_status::TimeoutPartial);
+
+  arm(m);
+  Bytes bad = with_crc({0x01, 0x03, 0x02, 0x00, 0x05});
+  bad.back() ^= 0xFF;
+  write_all(master_, bad);
+  EXPECT_EQ(finish(m), mb_status::CrcError);
+
+  arm(m);
+  write_all(master_, with_crc({0x01, 0x83, 0x02}));  // exception reply
+  EXPECT_EQ(finish(m), mb_status::WrongFunction);
+  EXPECT_EQ(st->get(0), 6.0f);
+
+  // Retries 3 and no answer: three requests, each after the time-out.
+  set_num(m, RETRIES, 3);
+  Bytes first = arm(m);
+  ASSERT_FALSE(first.empty());
+  int requests = 1;
+  u32 last = io_msec_of_day();
+  bool done = pump(
+      [&] {
+        if (!read_all(master_).empty()) {
+          ++requests;
+          EXPECT_GE(io_msec_of_day() - last, 100u);  // Timeout 10 ticks
+          last = io_msec_of_day();
+        }
+        return !m->ready() && !line_->busy;
+      },
+      3000);
+  EXPECT_TRUE(done);
+  EXPECT_EQ(requests, 3);
+  EXPECT_EQ(m->status, mb_status::Timeout);
+  EXPECT_EQ(st->get(0), 2.0f);
+
+  // Requests that cannot be expressed finish with 7 and send nothing: more
+  // than 127 registers to write, more than 128 to read.
+  set_num(m, RETRIES, 1);
+  m->resize(64);
+  configure(m, 7, mb_reg::Float, 1, v);
+  EXPECT_TRUE(arm(m).empty());
+  EXPECT_EQ(m->status, mb_status::NotConfigured);
+  EXPECT_EQ(st->get(0), 7.0f);
+  m->resize(65);
+  configure(m, 2, mb_reg::FloatSwapped, 1, v);
+  EXPECT_TRUE(arm(m).empty());
+  EXPECT_EQ(m->status, mb_status::NotConfigured);
+  m->resize(128);
+  configure(m, 2, mb_reg::Unsigned, 1, v);
+  EXPECT_EQ(arm(m), with_crc({0x01, 0x03, 0x00, 0x00, 0x00, 0x80}));
+}
+
+TEST_F(ModbusRtuScript, OnePortRunsOneTransactionAtATimeAndLock3Waits) {
+  Ivar* w = var("w");
+  Modbus* a = serial_modbus(1, 2, mb_reg::Unsigned, 1, 1, v);
+  Modbus* b = serial_modbus(1, 2, mb_reg::Unsigned, 1, 2, w);
+  ASSERT_EQ(line_->first, a);
+  ASSERT_EQ(a->next_on_port, b);
+  a->execute();
+  b->execute();
+  engine_hooks.io_start(b);  // one ready I/O instruction starts the pass
+  EXPECT_EQ(next_request(), with_crc({0x01, 0x03, 0x00, 0x00, 0x00, 0x01}));
+  // b waits for a, and for the 20 ms gap after a's reply.
+  write_all(master_, with_crc({0x01, 0x03, 0x02, 0x00, 0x0B}));
+  u32 replied = io_msec_of_day();
+  Bytes second = next_request();
+  EXPECT_EQ(second, with_crc({0x01, 0x03, 0x00, 0x01, 0x00, 0x01}));
+  EXPECT_GE(io_msec_of_day() - replied, 10u);  // two ten-millisecond ticks
+  EXPECT_EQ(v->get(0), 11.0f);
+  EXPECT_EQ(line_->current, b);
+
+  // lock(3) with b in flight: the stop is acknowledged only once b's reply
+  // and its gap are over; no new pass starts.
+  a->execute();
+  thread_ctr = 3;
+  run_for_us(30000);
+  EXPECT_EQ(thread_ctr.load(), 3);
+  write_all(master_, with_crc({0x01, 0x03, 0x02, 0x00, 0x0C}));
+  u32 t = io_msec_of_day();
+  ASSERT_TRUE(pump([&] { return thread_ctr.load() == 4; }, 500));
+  EXPECT_GE(io_msec_of_day() - t, 10u);
+  EXPECT_EQ(w->get(0), 12.0f);
+  EXPECT_EQ(line_->current, nullptr);
+  EXPECT_FALSE(line_->busy);
+  // Stopped: counters stand still and nothing is sent.
+  u32 gap = line_->gap_timer;
+  run_for_us(100000);
+  EXPECT_EQ(line_->gap_timer, gap);
+  EXPECT_TRUE(read_all(master_).empty());
+  release();
+}
+
+// A TCP peer scripted by the test on an ephemeral 127.0.0.1 port.
+class ModbusTcpScript : public IoTest {
+ protected:
+  void SetUp() override {
+    IoTest::SetUp();
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(listener_, 4), 0);
+    socklen_t len = sizeof a;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    v = var("blk");
+  }
+  void TearDown() override {
+    if (peer_ >= 0) close(peer_);
+    close(listener_);
+    IoTest::TearDown();
+  }
+  // Runs the engine until the peer has a request; accepts when needed.
+  Bytes next_request() {
+    Bytes got;
+    int scan = 0;
+    pump([&] {
+      if (peer_ < 0) peer_ = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK);
+      if (peer_ >= 0) {
+        Bytes b = read_all(peer_);
+        got.insert(got.end(), b.begin(), b.end());
+      }
+      if (scan++ % 10 == 0 && m_ && m_->ready() && !m_->port->busy) engine_hooks.io_start(m_);
+      return !got.empty();
+    });
+    return got;
+  }
+  int listener_ = -1, peer_ = -1;
+  u16 port_ = 0;
+  Modbus* m_ = nullptr;
+  Ivar* v = nullptr;
+};
+
+TEST_F(ModbusTcpScript, HeaderSplitReplyAndReconnect) {
+  m_ = tcp_modbus(port_, 3, mb_reg::Unsigned, 2, 1, v);
+  m_->execute();
+  Bytes req = next_request();
+  // Transaction byte, 0 0 0, length 6; then the request without CRC.
+  EXPECT_EQ(req, (Bytes{0x01, 0, 0, 0, 0, 6, 0x01, 0x04, 0x00, 0x00, 0x00, 0x02}));
+  EXPECT_EQ(m_->port->word, 1u);
+
+  // The reply in two segments: decoded once, when complete.
+  write_all(peer_, {0x01, 0, 0, 0, 0, 7, 0x01, 0x04, 0x04, 0x00});
+  pump([] { return false; }, 20);
+  EXPECT_TRUE(m_->port->busy);
+  EXPECT_EQ(m_->status, mb_status::Armed);
+  EXPECT_EQ(v->get(0), 0.0f);
+  write_all(peer_, {0x11, 0x00, 0x22});
+  ASSERT_TRUE(pump([&] { return !m_->ready(); }, 100));
+  EXPECT_EQ(m_->status, mb_status::Ok);
+  EXPECT_EQ(v->get(0), 17.0f);
+  EXPECT_EQ(v->get(1), 34.0f);
+
+  // The peer closes the connection: the next request reconnects.
+  pump([] { return false; }, 30);
+  close(peer_);
+  peer_ = -1;
+  m_->execute();
+  req = next_request();
+  ASSERT_EQ(req.size(), 12u);
+  EXPECT_EQ(req[0], 0x02);
+  write_all(peer_, {0x02, 0, 0, 0, 0, 7, 0x01, 0x04, 0x04, 0x00, 0x01, 0x00, 0x02});
+  ASSERT_TRUE(pump([&] { return !m_->ready(); }, 100));
+  EXPECT_EQ(m_->status, mb_status::Ok);
+  EXPECT_EQ(v->get(1), 2.0f);
+
+  // A late reply to a timed-out request is not taken for the next one.
+  set_num(m_, TIMEOUT, 3);
+  pump([] { return false; }, 30);
+  m_->execute();
+  next_request();
+  ASSERT_TRUE(pump([&] { return !m_->ready(); }, 100));
+  EXPECT_EQ(m_->status, mb_status::Timeout);
+  write_all(peer_, {0x03, 0, 0, 0, 0, 7, 0x01, 0x04, 0x04, 0x00, 0x63, 0x00, 0x63});
+  pump([] { return false; }, 30);
+  set_num(m_, TIMEOUT, 50);
+  m_->execute();
+  req = next_request();
+  EXPECT_EQ(req.size(), 12u);
+  write_all(peer_, {0x04, 0, 0, 0, 0, 7, 0x01, 0x04, 0x04, 0x00, 0x05, 0x00, 0x06});
+  ASSERT_TRUE(pump([&] { return !m_->ready(); }, 100));
+  EXPECT_EQ(v->get(0), 5.0f);
+}
+
+}  // namespace

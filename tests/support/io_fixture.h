@@ -1,0 +1,211 @@
+// Field I/O test support: the four serial ports mapped to paths that do not
+// exist (a test maps a line to its own pty), helpers to build Modbus
+// instructions through their parameter rows, and an engine pump that lets
+// real time pass for replies while the manual clock advances with it.
+#pragma once
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/hooks.h"
+#include "core/startup.h"
+#include "io/io_base.h"
+#include "io/modbus_master.h"
+#include "io/serial.h"
+#include "tests/support/fixture.h"
+
+extern char** environ;
+
+// A child process (an independent protocol peer) with its standard output
+// on a pipe. Ended by pid when the test is done.
+class PeerProcess {
+ public:
+  ~PeerProcess() { end(); }
+  bool start(const std::vector<std::string>& argv) {
+    int out[2];
+    if (pipe(out) != 0) return false;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_addclose(&fa, out[0]);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    int rc = posix_spawn(&pid_, args[0], &fa, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    close(out[1]);
+    out_ = out[0];
+    if (rc != 0) pid_ = -1;
+    return rc == 0;
+  }
+  // One line of the peer's output, or "" after timeout_ms.
+  std::string read_line(int timeout_ms = 3000) {
+    std::string line;
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (std::chrono::steady_clock::now() < until) {
+      pollfd p{out_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      char c;
+      if (read(out_, &c, 1) != 1) break;
+      if (c == '\n') return line;
+      line += c;
+    }
+    return "";
+  }
+  void signal(int sig) {
+    if (pid_ > 0) kill(pid_, sig);
+  }
+  void end() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+      pid_ = -1;
+    }
+    if (out_ >= 0) close(out_);
+    out_ = -1;
+  }
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+};
+
+inline bool executable(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
+
+class IoTest : public ProgramTest {
+ protected:
+  void SetUp() override {
+    ProgramTest::SetUp();
+    for (int i = 0; i < 4; ++i) {
+      saved_serial_[i] = options.serial[i];
+      options.serial[i] = "/nonexistent/quor-tty" + std::to_string(i);
+    }
+    create_serial_ports();
+    tail_ = loop_start[0];
+  }
+  void TearDown() override {
+    program_new(true);
+    for (int i = 1; i <= 4; ++i)
+      if (IO_def* p = io_port_at(i)) {
+        p->kind = io_kind::Off;
+        set_serial(p, true);
+      }
+    io_reset();
+    for (int i = 0; i < 4; ++i) options.serial[i] = saved_serial_[i];
+    ProgramTest::TearDown();
+  }
+
+  // A Modbus instruction at the end of Loop_1.
+  Modbus* add_modbus(u16 n = 1, const char* desc = "mb") {
+    auto* m = static_cast<Modbus*>(inst_create(TYPE_MODBUS, tail_, desc, n));
+    tail_ = m;
+    return m;
+  }
+  static Ivar* var(const char* name, u16 size = 0) { return new Ivar(system_var(), name, size); }
+
+  static bool set_num(Control* c, u16 row, u32 v, u16 type = ptype::Dec, u16 g = 0) {
+    Iparam p;
+    p.set_uint(type, v);
+    return c->sparam(&p, g, row);
+  }
+  static bool set_float(Control* c, u16 g, u16 row, float v) {
+    Iparam p;
+    p.set_float(v);
+    return c->sparam(&p, g, row);
+  }
+  static bool set_text(Control* c, u16 row, const char* t) {
+    Iparam p;
+    p.type = ptype::Text;
+    p.text = t;
+    return c->sparam(&p, 0, row);
+  }
+  static bool set_ref(Control* c, u16 row, Ivar* v, u16 index = 0) {
+    Iparam p;
+    p.type = ptype::Ref;
+    p.ref = {v, index};
+    return c->sparam(&p, 0, row);
+  }
+  // Row numbers of Modbus.
+  enum : u16 { ENABLE, STATUS, TRANSFER, COM, IP, PORT, UNIT, REGADDR, COMMAND, REGTYPE, TIMEOUT, RETRIES };
+
+  // A Modbus request over TCP to 127.0.0.1:port.
+  Modbus* tcp_modbus(u16 port, u8 command, u8 reg_type, u16 n, u32 address1, Ivar* v) {
+    Modbus* m = add_modbus(n);
+    set_num(m, COM, 0, ptype::Select);
+    set_text(m, IP, "127.0.0.1");
+    set_num(m, PORT, port);
+    configure(m, command, reg_type, address1, v);
+    return m;
+  }
+  Modbus* serial_modbus(u8 line, u8 command, u8 reg_type, u16 n, u32 address1, Ivar* v) {
+    Modbus* m = add_modbus(n);
+    set_num(m, COM, line, ptype::Select);
+    configure(m, command, reg_type, address1, v);
+    return m;
+  }
+  static void configure(Modbus* m, u8 command, u8 reg_type, u32 address1, Ivar* v) {
+    set_num(m, COMMAND, command, ptype::Select);
+    set_num(m, REGTYPE, reg_type, ptype::Select);
+    set_num(m, REGADDR, address1);
+    if (v) set_ref(m, TRANSFER, v);
+  }
+  // Switches serial line L to a protocol and opens it on path.
+  static IO_def* open_line(int L, const std::string& path, u8 kind = io_kind::ModbusMaster) {
+    options.serial[L - 1] = path;
+    IO_def* p = io_port_at(L);
+    p->kind = kind;
+    set_serial(p, false);
+    return p;
+  }
+
+  // One engine iteration per manual millisecond; between iterations real
+  // time passes (up to 1 ms) while a port waits for a reply.
+  bool pump(const std::function<bool()>& done, int limit_ms = 3000) {
+    int fds[64];
+    for (int i = 0; i < limit_ms; ++i) {
+      fake.advance_us(1000);
+      exec_iteration();
+      if (done()) return true;
+      int n = engine_hooks.io_fds(fds, 64);
+      pollfd p[64];
+      for (int k = 0; k < n; ++k) p[k] = {fds[k], POLLIN, 0};
+      poll(p, nfds_t(n), 1);
+    }
+    return false;
+  }
+  // Arms m, starts the passes and runs until the request has finished
+  // (with every retry) and its port is free again. Returns the status.
+  // While it waits, the instruction "executes" every 10 ms as in a loop of
+  // that period, which starts a new pass where the last one found no
+  // connection yet.
+  int transact(Modbus* m, int limit_ms = 3000) {
+    m->execute();
+    int scan = 0;
+    bool ok = pump(
+        [&] {
+          if (!m->ready() && (!m->port || !m->port->busy)) return true;
+          if (scan++ % 10 == 0) engine_hooks.io_start(m);
+          return false;
+        },
+        limit_ms);
+    return ok ? m->status : -1;
+  }
+
+  FakePlatform& clock() { return fake; }
+  Control* tail_ = nullptr;
+
+ private:
+  std::string saved_serial_[4];
+};
