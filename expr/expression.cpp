@@ -23,9 +23,10 @@ bool compile_row(ExpRow& r, const char* text) {
   for (int j = 0; j < n; ++j) {
     const Mstep& m = scratch[size_t(j)];
     // Cell k < j of "!Exp_tmp" holds what step k has just computed.
-    auto earlier = [&](const pIdata& a) { return a.var == Exp_tmp.var && a.index < j; };
-    r.steps[size_t(j)] = ExpStep{m.arg1, m.arg2, m.op,
-                                 u8((earlier(m.arg1) ? 1 : 0) | (earlier(m.arg2) ? 2 : 0))};
+    auto var = [&](const pIdata& a) {
+      return a.var == Exp_tmp.var && a.index < j ? nullptr : a.var;
+    };
+    r.steps[size_t(j)] = ExpStep{var(m.arg1), var(m.arg2), m.arg1.index, m.arg2.index, m.op};
   }
   r.nsteps = u8(n);
   return true;
@@ -104,10 +105,10 @@ float Expression::evaluate() {
     float v = 0.0f;
     for (u32 j = 0; j < n; ++j) {
       const ExpStep& st = s[j];
-      // Operands always name a variable (the compiler makes sure); the
-      // variable's own bounds check stays.
-      float a = (st.temps & 1) ? t[st.arg1.index] : st.arg1.var->get(st.arg1.index);
-      float b = (st.temps & 2) ? t[st.arg2.index] : st.arg2.var->get(st.arg2.index);
+      // Every other operand names a variable (the compiler makes sure);
+      // the variable's own bounds check applies.
+      float a = st.var1 ? st.var1->get(st.index1) : t[st.index1];
+      float b = st.var2 ? st.var2->get(st.index2) : t[st.index2];
       if (st.op == op::If)
         v = finite_or_overflow(b != 0.0f ? a : r.result.get());
       else

@@ -10,13 +10,14 @@
 #include "expr/names.h"
 #include "expr/parser.h"
 
-// A compiled step as the row runs it: the step, and which operands are the
-// results of earlier steps of the same row (read from the row's own
-// scratch values instead of through the "!Exp_tmp" variable).
+// A compiled step as the row runs it. An operand that is the result of an
+// earlier step k of the same row has no variable and index k: the row
+// reads it from its own scratch values instead of through "!Exp_tmp".
 struct ExpStep {
-  pIdata arg1, arg2;
+  Ivar* var1 = nullptr;
+  Ivar* var2 = nullptr;
+  u16 index1 = 0, index2 = 0;
   u16 op = 0;
-  u8 temps = 0;  // bit 0: arg1, bit 1: arg2
 };
 
 struct ExpRow {

@@ -7,7 +7,7 @@
 
 #include "core/registry.h"
 #include "instructions/common.h"
-#include "hmi/session.h"
+#include "program/file.h"
 
 namespace {
 
@@ -110,7 +110,7 @@ Control* Constant::execute() {
 void Constant::capture_to_file() {
   u32 values[MAX_ROWS];
   for (size_t k = 0; k < table_.size(); ++k) values[k] = wire_value(table_[k].value);
-  constant_capture_write("quor.qrn", file_pos, data_type_,
+  constant_capture_write(PROGRAM_FILE, file_pos, data_type_,
                          std::span<const u32>(values, table_.size()));
 }
 

@@ -8,7 +8,7 @@
 
 #include "core/registry.h"
 #include "expr/names.h"
-#include "hmi/session.h"
+#include "program/file.h"
 #include "instructions/constant.h"
 #include "tests/support/fixture.h"
 
@@ -284,6 +284,44 @@ TEST_F(ConstantTest, CaptureUpdatesTheProgramFile) {
   EXPECT_EQ(after[pos + 6 + 8 + 12 + 2], 7);  // row 1 written before the stop
   EXPECT_EQ(std::vector<unsigned char>(after.begin() + long(desc_at) + 300, after.end()),
             std::vector<unsigned char>(bad.begin() + long(desc_at) + 300, bad.end()));
+
+  std::filesystem::current_path(old_cwd);
+  std::filesystem::remove_all(dir);
+}
+
+// With the program file's own writer and reader: a captured value survives
+// a reload without a save.
+TEST_F(ConstantTest, CaptureSurvivesAReload) {
+  auto dir = std::filesystem::temp_directory_path() / ("quor-capture-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  auto old_cwd = std::filesystem::current_path();
+  std::filesystem::current_path(dir);
+
+  set_ref("sp");
+  set_choice(2, Constant::Capture);
+  set_float(1, 1.5f);
+  Iparam t;
+  t.type = ptype::Text;
+  t.text = "pressure";
+  c->sparam(&t, 1, 1);
+  ASSERT_TRUE(program_save(PROGRAM_FILE));
+  ASSERT_EQ(run_inst_update, 1);
+  ASSERT_NE(c->file_pos, 0u);
+
+  scan(true);
+  poke("sp[2]", 7.25f);  // an operator's change
+  scan(false);
+
+  ASSERT_TRUE(program_load(nullptr, 0));
+  Constant* loaded = nullptr;
+  for (Control* x = loop_start[0]; x; x = x->next)
+    if (x->num() == 3) loaded = static_cast<Constant*>(x);
+  ASSERT_NE(loaded, nullptr);
+  c = loaded;
+  EXPECT_EQ(get(3, 0).f(), 7.25f);
+  EXPECT_EQ(get(1, 0).f(), 1.5f);
+  EXPECT_STREQ(get(1, 1).text, "pressure");
+  EXPECT_EQ(var_pointer(get(0, 0).ref), "sp");
 
   std::filesystem::current_path(old_cwd);
   std::filesystem::remove_all(dir);
