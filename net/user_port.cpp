@@ -287,9 +287,9 @@ bool init_ports(int port_override) {
 }
 
 bool main_pass() {
-  proc_user(5);
   wd_timer = 600;
-  engine_apply_break();
+  engine_apply_break();  // the cursor follows a break point before clients see it
+  proc_user(5);
   return true;
 }
 
