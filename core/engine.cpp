@@ -233,7 +233,8 @@ void quor_exec() {
   }
   if (ctr > 2) return;
   if (engine_hooks.io_serve) engine_hooks.io_serve();
-  if (!run.load(std::memory_order_relaxed) || ctr != 0) return;
+  // Acquire pairs with start_run: what it reset is visible once run reads 1.
+  if (!run.load(std::memory_order_acquire) || ctr != 0) return;
 
   if (!run_instruction) {
     for (int L = 0; L < 4; ++L) {

@@ -65,16 +65,14 @@ void abort_upload(Conn& c) {
 // ---- download ("GET /") --------------------------------------------------
 
 void start_download(int slot, std::string_view line) {
+  // The name runs to a NUL, a space or "?"; one of 251 characters or more
+  // is taken as empty.
   std::string name;
   std::string_view rest = line.substr(5);
+  auto ends = [](char c) { return c == '\0' || c == ' ' || c == '?'; };
   size_t i = 0;
-  for (; i < rest.size() && i < 256; ++i) {
-    char c = rest[i];
-    if (c == '\0' || c == ' ' || c == '?') break;
-    if (i >= 250) break;
-    name += c;
-  }
-  if (name.size() >= 250) name.clear();  // over-long names are taken as empty
+  while (i < rest.size() && i < 250 && !ends(rest[i])) name += rest[i++];
+  if (i == 250 && i < rest.size() && !ends(rest[i])) name.clear();
   if (name.empty()) name = "index.html";
   bool protected_kind = name.find(".per") != std::string::npos || name.find(".evt") != std::string::npos ||
                         name.find(".qrn") != std::string::npos || name.find(".bkup") != std::string::npos;
@@ -287,9 +285,9 @@ bool init_ports(int port_override) {
 }
 
 bool main_pass() {
-  proc_user(5);
   wd_timer = 600;
-  engine_apply_break();
+  engine_apply_break();  // the cursor follows a break point before clients see it
+  proc_user(5);
   return true;
 }
 

