@@ -161,21 +161,6 @@ std::string Connection::login(const std::string& password, uint32_t key) {
   return r.first();
 }
 
-uint8_t encrypt(uint8_t byte, uint32_t* state, uint32_t key) {
-  uint32_t s = *state;
-  for (int i = 0; i < 8; ++i) {
-    uint32_t x = s & key;
-    x ^= x >> 1;
-    x ^= x >> 2;
-    x ^= x >> 4;
-    x ^= x >> 8;
-    x ^= x >> 16;
-    s = (s << 1) | (x & 1u);
-  }
-  *state = s;
-  return uint8_t((s & 0xFFu) ^ byte);
-}
-
 std::string nibble_encode(const std::vector<uint8_t>& bytes) {
   std::string s;
   for (uint8_t b : bytes) {

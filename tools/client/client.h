@@ -2,6 +2,7 @@
 // with the challenge cipher, value bit patterns, file download and upload.
 // Self-contained (no controller code), for quorctl, tests and benchmarks.
 #pragma once
+#include "program/cipher.h"
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -54,8 +55,8 @@ class Connection {
   bool eof_ = false;
 };
 
-// The byte cipher and the login encodings.
-uint8_t encrypt(uint8_t byte, uint32_t* state, uint32_t key);
+// The byte cipher (shared with the controller) and the login encodings.
+using ::encrypt;
 std::string nibble_encode(const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> nibble_decode(std::string_view text);
 // The enciphered password of "mvar".
