@@ -373,7 +373,7 @@ bool load_stream(FILE* f, const std::string& fname, int session) {
     return_instruction[L] = nullptr;
   }
   if (engine_hooks.program_loaded) engine_hooks.program_loaded();
-  if (fname == PROGRAM_FILE) run_inst_update = 1;
+  if (fname == PROGRAM_FILE) run_inst_update.store(1);
   return true;
 }
 
@@ -526,7 +526,7 @@ bool program_save(const char* name) {
 
   current_prog = fname;
   for (auto& [c, at] : offsets) c->file_pos = at;
-  if (fname == PROGRAM_FILE) run_inst_update = 1;
+  if (fname == PROGRAM_FILE) run_inst_update.store(1);
   return true;
 }
 

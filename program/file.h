@@ -15,6 +15,7 @@
 //
 // A string is its bytes and one 0x00 byte.
 #pragma once
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -33,8 +34,9 @@ inline constexpr int FILE_MAX_FORMAT = 14000;
 inline constexpr int FILE_MAX_FORMAT_LINES = 300;
 
 // 1 while the program in memory is the one in "quor.qrn" (set when that
-// file is saved or loaded; structural edits clear it).
-inline u8 run_inst_update = 0;
+// file is saved or loaded; structural edits clear it). Set and cleared on
+// the main thread, read by the scan (a Constant capturing into the file).
+inline std::atomic<u8> run_inst_update{0};
 
 // One HMI format line collected from a file for module import. The last
 // node of a list is empty.

@@ -114,7 +114,7 @@ TEST_F(ProgramFile, SaveLoadRoundTrip) {
   std::string before = dump_program();
   ASSERT_TRUE(program_save("prog.qrn"));
   EXPECT_EQ(current_prog, "prog.qrn");
-  EXPECT_EQ(run_inst_update, 0);  // only the start-up file sets it
+  EXPECT_EQ(run_inst_update.load(), 0);  // only the start-up file sets it
   EXPECT_FALSE(fs::exists("prog.qrn.tmp"));
 
   // The offsets point at each record's parameter block.
@@ -156,10 +156,10 @@ TEST_F(ProgramFile, SaveLoadRoundTrip) {
   // Save and load of the start-up file mark the program as that file's.
   ASSERT_TRUE(program_save(""));
   EXPECT_TRUE(fs::exists("quor.qrn"));
-  EXPECT_EQ(run_inst_update, 1);
+  EXPECT_EQ(run_inst_update.load(), 1);
   run_inst_update = 0;
   ASSERT_TRUE(program_load(nullptr, 0));
-  EXPECT_EQ(run_inst_update, 1);
+  EXPECT_EQ(run_inst_update.load(), 1);
   EXPECT_EQ(dump_program(), expect);
 }
 
