@@ -326,7 +326,20 @@ bool program_move() {
     clear_block();
     set_cursor(s->prev);
   } else {
-    if (!program_copy()) return false;  // the source stays where it was
+    // A move that cannot copy the whole block changes nothing: the copies
+    // made so far (between the target and what followed it) go again.
+    Control* stop = t->next;
+    if (!program_copy()) {
+      Control* c = t->next;
+      while (c && c != stop) {
+        Control* nx = c->next;
+        if (c->num() == 0 && hmi_file_hooks.module_deleted) hmi_file_hooks.module_deleted(static_cast<Module*>(c));
+        inst_delete(c->num(), c);
+        c = nx;
+      }
+      set_cursor(t);
+      return false;
+    }
     Control* base = current_instruction;
     if (!program_delete()) return false;
     set_cursor(base);

@@ -335,6 +335,24 @@ TEST_F(Editing, Move) {
   EXPECT_EQ(current_instruction, b1);
   EXPECT_EQ(moved_hook, 2);
 
+  // A move whose copy fails part way (a loaded description that editing
+  // refuses) leaves the program as it was.
+  Control* m1 = b1->next;
+  Control* m2 = m1->next;
+  m2->desc = "End";
+  at(m1);
+  program_blockstart();
+  at(m2);
+  program_block();
+  at(a3);
+  EXPECT_FALSE(program_move());
+  EXPECT_EQ(listing(), "Loop_1 A a3 B b1 a1 End Loop_2 Loop_3 Loop_4 End");
+  EXPECT_EQ(b1->next, m1);
+  EXPECT_EQ(current_instruction, a3);
+  EXPECT_EQ(moved_hook, 2);
+  m2->desc = "a2";
+  at(b1);
+
   // A module block moved within its loop keeps the module chain whole.
   Control* c = ins(0, "C");
   at(a);
