@@ -160,7 +160,7 @@ void next_IO_instruction(IO_def* port) {
   write_pass_time(port);
 }
 
-QUOR_INSTALL_HOOK(io_scheduler) {
+void io_install_scheduler_hooks() {
   engine_hooks.io_second = &io_second;
   engine_hooks.io_tick = &io_tick;
   engine_hooks.io_advance = &io_advance;
@@ -170,5 +170,9 @@ QUOR_INSTALL_HOOK(io_scheduler) {
   engine_hooks.io_fds = &io_fds;
   engine_hooks.program_moved = &all_IO_linked_list;
   startup_hooks.create_ports = &create_serial_ports;
+}
+
+QUOR_INSTALL_HOOK(io_scheduler) {
+  io_install_scheduler_hooks();
   on_program_new(ResetPhase::Detach, &io_reset);
 }
