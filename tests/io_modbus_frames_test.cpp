@@ -327,6 +327,17 @@ TEST_F(IoModbusRtuScript, FailuresGiveTheirStatus) {
   EXPECT_EQ(finish(m), mb_status::CrcError);
   EXPECT_LE(line_->count, IO_FRAME);
   EXPECT_EQ(v->get(0), 0.0f);
+
+  // The far end hangs up in mid-request: the line is closed rather than
+  // waited on for ever, and the request still ends with its time-out.
+  m->resize(1);
+  ASSERT_FALSE(arm(m).empty());
+  close(master_);
+  master_ = -1;
+  ASSERT_TRUE(pump([&] { return line_->descriptor == 0; }, 50));
+  int fds[64];
+  EXPECT_EQ(engine_hooks.io_fds(fds, 64), 0);
+  EXPECT_EQ(finish(m), mb_status::Timeout);
 }
 
 TEST_F(IoModbusRtuScript, OnePortRunsOneTransactionAtATimeAndLock3Waits) {
