@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "tests/support/io_fixture.h"
+#include "tests/support/quor_process.h"
 
 namespace {
 
@@ -165,7 +166,7 @@ TEST_F(IoModbusPeer, TimeoutAndRetriesWithThePeerStopped) {
 
   // Three attempts, each ended by its time-out (10 ticks); the Status
   // variable shows the outcome only once the last one has failed.
-  peer.signal(SIGSTOP);
+  ASSERT_TRUE(peer.pause());
   set_num(m, TIMEOUT, 10);
   set_num(m, RETRIES, 3);
   u32 sent = m->port->word;
@@ -408,7 +409,7 @@ TEST_F(IoModbusPeer, Lock3WaitsForATransactionInFlight) {
   double used = cpu_seconds() - cpu, spent = wall_seconds() - wall;
   EXPECT_LT(used, spent / 2) << "the execution thread spins while polling";
 
-  peer.signal(SIGSTOP);  // the next request gets no answer
+  EXPECT_TRUE(peer.pause());  // the next request gets no answer
   EXPECT_TRUE(wait_for(in_flight));
   cpu = cpu_seconds();
   wall = wall_seconds();
@@ -526,7 +527,7 @@ TEST_F(IoModbusRtuPeer, ReadsWritesAndRetriesOverRtu) {
   configure(m, 3, mb_reg::Unsigned, 5, v);
   set_num(m, TIMEOUT, 20);
   set_num(m, RETRIES, 3);
-  peer_.signal(SIGSTOP);
+  ASSERT_TRUE(peer_.pause());
   u32 t0 = io_msec_of_day();
   EXPECT_EQ(transact(m), mb_status::Timeout);
   // Each attempt: its time-out and the 20 ms gap; a fourth would pass 800.
@@ -569,7 +570,7 @@ TEST_F(IoModbusRtuPeer, AForeignUnitsReplyIsSkipped) {
   Modbus* m = serial_modbus(2, 2, mb_reg::Unsigned, 1, 3, v);  // unit 1, holding 3: 1002
   set_ref(m, STATUS, st);
   // Our slave holds its answer back until the foreign reply is on the line.
-  peer_.signal(SIGSTOP);
+  ASSERT_TRUE(peer_.pause());
   m->execute();
   engine_hooks.io_start(m);
   ASSERT_TRUE(line_->busy);
@@ -586,6 +587,55 @@ TEST_F(IoModbusRtuPeer, AForeignUnitsReplyIsSkipped) {
   close(bus);
   unit7.end();
   close(other);
+}
+
+}  // namespace
+
+namespace {
+
+// The controller itself, its line 2 mapped to the pty on its command line,
+// configured and programmed by a client session the way a user does it.
+TEST_F(IoModbusRtuPeer, TheControllerPollsThePeerOnItsMappedLine) {
+  set_serial(line_, true);  // the controller process has the line to itself
+  QuorProcess q;
+  ASSERT_TRUE(q.start({"--serial", "2=" + dir_ + "/ctl"}));
+  quorclient::Connection c = q.session();
+  ASSERT_TRUE(c.is_open());
+  ASSERT_EQ(c.login(""), "prog");
+  auto ask = [&](const std::string& line) {
+    quorclient::Reply r;
+    EXPECT_TRUE(c.command(line, r)) << line;
+    return r.lines;
+  };
+  auto set = [&](const std::string& line) {  // "sconfig" never answers
+    c.send_line(line);
+    ask("term");
+  };
+  // Configuration page 1, line 2 (group 2): Modbus master.
+  ask("gpos||1");
+  set("sconfig||4|1|5|2|0");
+  std::vector<std::string> lines = ask("gconfig||4|1");
+  ASSERT_GE(lines.size(), 8u);
+  EXPECT_EQ(lines[4], "1|5");
+
+  // A Modbus instruction in Loop_1 reads input registers 5 to 7 over
+  // Serial 2 (its default) as unsigned integers.
+  ask("start");
+  ask("insert|Field|0|0");
+  lines = ask("insert|Poll|11|3");
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines[0].find("Poll"), std::string::npos) << lines[0];
+  set("sconfig|st|0|0|263|0|1");
+  set("sconfig|blk|0|0|263|0|2");
+  set("sconfig||0|5|3|0|7");
+  std::vector<std::string> want = {quorclient::float_to_wire(250.0f)};
+  bool polled = false;
+  for (int i = 0; i < 100 && !polled; ++i) {
+    polled = ask("rvar|blk") == want && ask("rvar|st") == std::vector<std::string>{quorclient::float_to_wire(1.0f)};
+    if (!polled) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(polled);
+  EXPECT_EQ(ask("rvar|blk[2]"), std::vector<std::string>{quorclient::float_to_wire(32773.0f)});
 }
 
 }  // namespace

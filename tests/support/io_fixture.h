@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
@@ -65,6 +66,23 @@ class PeerProcess {
   }
   void signal(int sig) {
     if (pid_ > 0) kill(pid_, sig);
+  }
+  // Stops the peer and waits until it has stopped; false if it never did.
+  bool pause() {
+    signal(SIGSTOP);
+    std::string stat = "/proc/" + std::to_string(pid_) + "/stat";
+    for (int i = 0; i < 1000; ++i) {
+      char buf[512] = {};
+      int fd = open(stat.c_str(), O_RDONLY);
+      if (fd < 0) return false;
+      ssize_t n = read(fd, buf, sizeof buf - 1);
+      close(fd);
+      // "pid (name) S ...": the state follows the closing parenthesis.
+      const char* paren = n > 0 ? strrchr(buf, ')') : nullptr;
+      if (paren && (paren[2] == 'T' || paren[2] == 't')) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
   }
   void end() {
     if (pid_ > 0) {
