@@ -23,6 +23,12 @@ void write_pass_time(const IO_def* port) {
   sys_set(u16(16 + 4 * port->port_number), float(ms));
 }
 
+bool wants_pass(const IO_def* port) {
+  for (IO_base* b = port->first; b; b = b->next_on_port)
+    if (b->ready() && runs_on(port, b)) return true;
+  return false;
+}
+
 using Guard = std::unique_lock<std::recursive_mutex>;
 
 // Finishes or continues the transactions in progress; true while some port
@@ -46,10 +52,13 @@ bool io_advance() {
         // waits for the next pass, so that every instruction of the port
         // gets its turn however fast its loop re-arms it.
         if (c && p->current == c) p->current = c->next_on_port;
-        if (p->current)
-          next_IO_instruction(p);
-        else
+        if (!p->current) {
+          // The pass is complete. The next begins at once, at the head,
+          // when an instruction of the port already wants a transaction.
           write_pass_time(p);
+          if (wants_pass(p)) p->pass_start = io_msec_of_day();
+        }
+        if (p->current || wants_pass(p)) next_IO_instruction(p);
       }
     } else if (p->current) {
       next_IO_instruction(p);
