@@ -94,6 +94,8 @@ class IoTest : public ProgramTest {
     }
     create_serial_ports();
     io_install_config_hooks();
+    io_install_scheduler_hooks();
+    for (int L = 0; L < 4; ++L) saved_loop_int_[L] = gen_loop_int[L].load();
     tail_ = loop_start[0];
   }
   void TearDown() override {
@@ -105,6 +107,7 @@ class IoTest : public ProgramTest {
       }
     io_reset();
     for (int i = 0; i < 4; ++i) options.serial[i] = saved_serial_[i];
+    for (int L = 0; L < 4; ++L) gen_loop_int[L] = saved_loop_int_[L];
     ProgramTest::TearDown();
   }
 
@@ -209,4 +212,5 @@ class IoTest : public ProgramTest {
 
  private:
   std::string saved_serial_[4];
+  u32 saved_loop_int_[4]{};
 };
