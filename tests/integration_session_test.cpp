@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 
 #include "tests/support/quor_process.h"
 
@@ -248,6 +249,12 @@ TEST_F(Programming, EditingEndToEnd) {
   EXPECT_EQ(x("alist"), "Module Loop_1\nModule Tank\n If go\n  Expression calc\n EndIf \n  Timer Fill\n  Timer Drain\n"
                         "Module Loop_2\nModule Mix\n  Timer Warm\nModule Loop_3\nModule Loop_4\nModule End\n\r");
   EXPECT_EQ(x("load|missing.qrn"), "fail\n\r");
+  // Names outside the working directory are refused.
+  q.write("../" + std::filesystem::path(q.dir()).filename().string() + "_out.qrn", q.read("plant.qrn"));
+  const std::string outside = "../" + std::filesystem::path(q.dir()).filename().string() + "_out.qrn";
+  for (const std::string cmd : {"save|", "load|", "extract|", "save|/tmp/", "load|sub/../"})
+    EXPECT_EQ(x(cmd + (cmd.back() == '/' ? "x.qrn" : outside)), "fail\n\r") << cmd;
+  std::filesystem::remove(q.path(outside));
   EXPECT_EQ(x("save"), "OK\n\r");
   EXPECT_TRUE(q.exists("quor.qrn"));
 }
