@@ -90,6 +90,13 @@ TEST_F(UserPort, PipelinedCommandsAndAStalledClient) {
   EXPECT_EQ(a.first(), "sync");
   EXPECT_EQ(b.first(), "eob");
   EXPECT_EQ(c.first(), "Run");
+  // Line feeds cut a line into commands; a final line feed adds an empty
+  // command, answered "fail".
+  ASSERT_TRUE(s.send_raw("term\nflush\n\r"));
+  ASSERT_TRUE(s.read_block(a, 2000));
+  ASSERT_TRUE(s.read_block(b, 2000));
+  ASSERT_TRUE(s.read_block(c, 2000));
+  EXPECT_EQ(a.first() + "," + b.first() + "," + c.first(), "sync,eob,fail");
 
   // The stalled line completes later and is answered then.
   ASSERT_TRUE(slow.send_raw("tem|0\r"));
