@@ -610,7 +610,7 @@ TEST_F(IoModbusRtuPeer, TheControllerPollsThePeerOnItsMappedLine) {
   set("sconfig||0|5|3|0|7");
   std::vector<std::string> want = {quorclient::float_to_wire(250.0f)};
   bool polled = false;
-  for (int i = 0; i < 100 && !polled; ++i) {
+  for (int i = 0; i < 200 && !polled; ++i) {
     polled = ask("rvar|blk") == want && ask("rvar|st") == std::vector<std::string>{quorclient::float_to_wire(1.0f)};
     if (!polled) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
