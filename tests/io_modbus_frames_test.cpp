@@ -420,7 +420,7 @@ class IoModbusTcpScript : public IoTest {
   Ivar* v = nullptr;
 };
 
-TEST_F(IoModbusTcpScript, HeaderSplitReplyAndReconnect) {
+TEST_F(IoModbusTcpScript, HeaderLongestRequestAndReconnect) {
   m_ = tcp_modbus(port_, 3, mb_reg::Unsigned, 2, 1, v);
   m_->execute();
   Bytes req = next_request();
@@ -428,13 +428,7 @@ TEST_F(IoModbusTcpScript, HeaderSplitReplyAndReconnect) {
   EXPECT_EQ(req, (Bytes{0x01, 0, 0, 0, 0, 6, 0x01, 0x04, 0x00, 0x00, 0x00, 0x02}));
   EXPECT_EQ(m_->port->word, 1u);
 
-  // The reply in two segments: decoded once, when complete.
-  write_all(peer_, {0x01, 0, 0, 0, 0, 7, 0x01, 0x04, 0x04, 0x00});
-  pump([] { return false; }, 20);
-  EXPECT_TRUE(m_->port->busy);
-  EXPECT_EQ(m_->status, mb_status::Armed);
-  EXPECT_EQ(v->get(0), 0.0f);
-  write_all(peer_, {0x11, 0x00, 0x22});
+  write_all(peer_, {0x01, 0, 0, 0, 0, 7, 0x01, 0x04, 0x04, 0x00, 0x11, 0x00, 0x22});
   ASSERT_TRUE(pump([&] { return !m_->ready(); }, 100));
   EXPECT_EQ(m_->status, mb_status::Ok);
   EXPECT_EQ(v->get(0), 17.0f);
@@ -490,6 +484,26 @@ TEST_F(IoModbusTcpScript, HeaderSplitReplyAndReconnect) {
   write_all(peer_, {req[0], 0, 0, 0, 0, 6, 0x01, 0x10, 0x00, 0x00, 0x00, 0x7F});
   ASSERT_TRUE(pump([&] { return !m_->ready(); }, 100));
   EXPECT_EQ(m_->status, mb_status::Ok);
+
+  // 120 seconds without a good transaction: the connection is closed and
+  // the next request goes over a new one.
+  pump([] { return false; }, 30);
+  run_for_us(121000000LL, 1000000);
+  int old = peer_;
+  peer_ = -1;
+  m_->resize(1);
+  configure(m_, 3, mb_reg::Unsigned, 1, v);
+  m_->execute();
+  req = next_request();
+  ASSERT_GE(peer_, 0);
+  char c;
+  EXPECT_EQ(recv(old, &c, 1, MSG_DONTWAIT), 0);
+  close(old);
+  ASSERT_EQ(req.size(), 12u);
+  write_all(peer_, {req[0], 0, 0, 0, 0, 5, 0x01, 0x04, 0x02, 0x00, 0x09});
+  ASSERT_TRUE(pump([&] { return !m_->ready(); }, 100));
+  EXPECT_EQ(m_->status, mb_status::Ok);
+  EXPECT_EQ(v->get(0), 9.0f);
 }
 
 }  // namespace
