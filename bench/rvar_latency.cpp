@@ -1,13 +1,21 @@
 // Round-trip latency of "rvar" over loopback and the aggregate command rate
 // of ten sessions, next to a minimal select-loop echo server measured the
-// same way in the same run.
+// same way in the same run. The controller is measured twice: the real
+// binary (with its execution thread scanning the program), when it is found
+// next to the benchmark's directory or given with --quor, and the user port
+// pass alone in this process.
+//
+//   bench_rvar_latency [--quor PATH] [SAMPLES [COMMANDS_PER_SESSION]]
 #include <arpa/inet.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <netinet/in.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -100,7 +108,8 @@ bool round_trip(quorclient::Connection& c) {
 }
 
 struct Figures {
-  double p50_us, p99_us, rate;
+  double p50_us = 0, p99_us = 0, rate = 0;
+  bool ok = false;
 };
 
 Figures measure(uint16_t port, bool session, int samples, int per_client) {
@@ -109,16 +118,13 @@ Figures measure(uint16_t port, bool session, int samples, int per_client) {
     return !session || c.open_session();
   };
   quorclient::Connection one;
-  if (!open(one)) {
-    std::fprintf(stderr, "cannot connect\n");
-    std::exit(1);
-  }
+  if (!open(one)) return {};
   for (int i = 0; i < 200; ++i) round_trip(one);  // warm up
   std::vector<double> lat;
   lat.reserve(size_t(samples));
   for (int i = 0; i < samples; ++i) {
     auto t0 = Clock::now();
-    if (!round_trip(one)) std::exit(1);
+    if (!round_trip(one)) return {};
     lat.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
   }
   std::sort(lat.begin(), lat.end());
@@ -136,14 +142,86 @@ Figures measure(uint16_t port, bool session, int samples, int per_client) {
     });
   for (auto& t : ts) t.join();
   double secs = std::chrono::duration<double>(Clock::now() - t0).count();
-  return {lat[lat.size() / 2], lat[lat.size() * 99 / 100], double(done.load()) / secs};
+  return {lat[lat.size() / 2], lat[lat.size() * 99 / 100], double(done.load()) / secs, true};
+}
+
+uint16_t free_port() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+// The controller binary in a scratch directory, ended by its pid.
+class Controller {
+ public:
+  bool start(const std::string& bin) {
+    char tmpl[] = "/tmp/quor_bench_XXXXXX";
+    if (!mkdtemp(tmpl)) return false;
+    dir_ = tmpl;
+    port_ = free_port();
+    std::string port = std::to_string(port_);
+    pid_ = fork();
+    if (pid_ == 0) {
+      execl(bin.c_str(), bin.c_str(), "--dir", dir_.c_str(), "--port", port.c_str(), (char*)nullptr);
+      _exit(127);
+    }
+    for (int i = 0; i < 300; ++i) {
+      quorclient::Connection c;
+      if (c.connect("127.0.0.1", port_, 100)) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+  ~Controller() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      int st;
+      waitpid(pid_, &st, 0);
+    }
+    std::error_code ec;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
+  }
+  uint16_t port() const { return port_; }
+
+ private:
+  std::string dir_;
+  uint16_t port_ = 0;
+  pid_t pid_ = 0;
+};
+
+void print_row(const char* name, const Figures& f) {
+  if (!f.ok) {
+    std::printf("%-30s (the exchange failed)\n", name);
+    return;
+  }
+  std::printf("%-30s %10.1f %10.1f %14.0f\n", name, f.p50_us, f.p99_us, f.rate);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  int samples = argc > 1 ? std::atoi(argv[1]) : 5000;
-  int per_client = argc > 2 ? std::atoi(argv[2]) : 2000;
+  std::string bin;
+  std::vector<int> numbers;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--quor" && i + 1 < argc)
+      bin = argv[++i];
+    else
+      numbers.push_back(std::atoi(argv[i]));
+  }
+  int samples = numbers.size() > 0 && numbers[0] > 0 ? numbers[0] : 5000;
+  int per_client = numbers.size() > 1 && numbers[1] > 0 ? numbers[1] : 2000;
+  if (bin.empty()) {
+    std::error_code ec;
+    auto self = std::filesystem::canonical("/proc/self/exe", ec);
+    if (!ec) bin = (self.parent_path().parent_path() / "quor").string();
+  }
 
   auto platform = make_host_platform();
   plat = platform.get();
@@ -160,14 +238,26 @@ int main(int argc, char** argv) {
 
   EchoServer echo;
   Figures base = measure(echo.port(), false, samples, per_client);
-  Figures quor = measure(user_port_number(), true, samples, per_client);
+  Figures inproc = measure(user_port_number(), true, samples, per_client);
   stop = true;
   server.join();
   user_port_shutdown();
 
+  bool have_bin = !bin.empty() && access(bin.c_str(), X_OK) == 0;
+  Figures real{};
+  Controller ctl;
+  if (have_bin) {
+    have_bin = ctl.start(bin);
+    if (have_bin) real = measure(ctl.port(), true, samples, per_client);
+  }
+
   std::printf("rvar over loopback (%d round trips; 10 sessions x %d commands)\n", samples, per_client);
-  std::printf("%-26s %10s %10s %14s\n", "", "p50 us", "p99 us", "commands/s");
-  std::printf("%-26s %10.1f %10.1f %14.0f\n", "baseline select echo", base.p50_us, base.p99_us, base.rate);
-  std::printf("%-26s %10.1f %10.1f %14.0f\n", "controller rvar", quor.p50_us, quor.p99_us, quor.rate);
+  std::printf("%-30s %10s %10s %14s\n", "", "p50 us", "p99 us", "commands/s");
+  print_row("baseline select echo", base);
+  if (have_bin)
+    print_row("controller process rvar", real);
+  else
+    std::printf("%-30s (no controller binary; give --quor PATH)\n", "controller process rvar");
+  print_row("user port in this process", inproc);
   return 0;
 }

@@ -303,8 +303,10 @@ i32 idle_wait_us() {
     for (int L = 0; L < 4; ++L)
       if (run_status[L].load() && gen_loop_int[L].load(std::memory_order_relaxed)) return 0;
   }
-  u8 ctr = thread_ctr.load(std::memory_order_acquire);
-  if (ctr == 1 || ctr == 3) return 0;  // the main thread awaits an answer
+  // A level-1 request is answered at once. A level-3 request still standing
+  // after an iteration waits for transactions in flight: their replies wake
+  // the thread (io_fds), their time-outs and gaps end on the tick.
+  if (thread_ctr.load(std::memory_order_acquire) == 1) return 0;
   i32 d = dtime.load(std::memory_order_relaxed);
   i32 w = (d < ntime ? ntime : 1000000) - d;
   return w > 0 ? w : 0;

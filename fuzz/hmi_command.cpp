@@ -1,14 +1,27 @@
-// Any bytes as HMI command lines of a programmer session: every command
-// answers within its block framing or not at all, and nothing crashes or
-// writes out of bounds. File commands work inside a scratch directory.
+// Any bytes as HMI command lines of one session: every command answers
+// within its block framing or not at all, and nothing crashes, leaks or
+// writes out of bounds.
+//
+// Lines end at a carriage return or a line feed, as the user port cuts
+// them. A line "@0", "@1", "@2" or "@x" (not a command keyword) sets the
+// session's level to programmer, 1, 2 or not logged in; inputs start as a
+// programmer. Each input starts from the empty standard program, and file
+// commands work inside a scratch directory that is emptied before every
+// input. The process works in that directory from the start; the fuzzer's
+// own paths (corpus, seeds, artifacts) are made absolute first, so that
+// crash inputs are written where the caller asked.
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "core/module.h"
+#include "core/config.h"
+#include "core/engine.h"
 #include "core/registry.h"
 #include "hmi/session.h"
 #include "net/user_port.h"
@@ -18,48 +31,104 @@
 namespace {
 
 std::unique_ptr<Platform> platform;
+std::string scratch;
 int peer = 0;
-
-void init() {
-  platform = make_host_platform();
-  plat = platform.get();
-  char tmpl[] = "/tmp/quor_fuzz_hmi_XXXXXX";
-  if (!mkdtemp(tmpl) || chdir(tmpl) != 0) std::abort();
-  inst_build();
-  program_new(false);
-}
+std::string pending;  // reply bytes not yet checked
 
 void open_session() {
+  if (peer) close(peer);
+  pending.clear();
   int sv[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, sv) != 0) std::abort();
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, sv) != 0) std::abort();
   client_socket[0] = quiblet_socket[0] = sv[0];
   peer = sv[1];
 }
 
+// Reads every reply byte and checks that the stream is made of whole
+// blocks: a command's reply never leaves a line without its line feed
+// before a terminator.
 void drain() {
   char buf[65536];
-  while (recv(peer, buf, sizeof buf, MSG_DONTWAIT) > 0) {
+  ssize_t n;
+  while ((n = recv(peer, buf, sizeof buf, MSG_DONTWAIT)) > 0) pending.append(buf, size_t(n));
+  size_t cr;
+  while ((cr = pending.find('\r')) != std::string::npos) {
+    if (cr > 0 && pending[cr - 1] != '\n') std::abort();  // a line without its line feed
+    pending.erase(0, cr + 1);
   }
+  if (pending.size() > (64u << 20)) pending.clear();
+}
+
+void empty_scratch() {
+  std::error_code ec;
+  for (auto& e : std::filesystem::directory_iterator(scratch, ec)) std::filesystem::remove_all(e.path(), ec);
+}
+
+// Rewrites relative paths among the fuzzer's arguments (corpus and seed
+// directories, input files, path flags) into absolute ones.
+void absolute_arguments(int* argc, char*** argv) {
+  static std::vector<std::string> texts;
+  static std::vector<char*> ptrs;
+  std::string cwd = std::filesystem::current_path().string() + "/";
+  auto absolute = [&](const std::string& p) { return !p.empty() && p[0] != '/' ? cwd + p : p; };
+  static const char* const kPathFlags[] = {"-artifact_prefix=", "-exact_artifact_path=", "-dict=",
+                                           "-features_dir=", "-merge_control_file=", "-seed_inputs="};
+  texts.reserve(size_t(*argc));
+  for (int i = 0; i < *argc; ++i) {
+    std::string a = (*argv)[i];
+    if (i > 0 && a[0] != '-') {
+      a = absolute(a);
+    } else {
+      for (const char* f : kPathFlags) {
+        size_t n = std::strlen(f);
+        if (a.compare(0, n, f) == 0) a = f + absolute(a.substr(n));
+      }
+    }
+    texts.push_back(a);
+  }
+  for (auto& t : texts) ptrs.push_back(t.data());
+  ptrs.push_back(nullptr);
+  *argv = ptrs.data();
 }
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  absolute_arguments(argc, argv);
+  platform = make_host_platform();
+  plat = platform.get();
+  char tmpl[] = "/tmp/quor_fuzz_hmi_XXXXXX";
+  if (!mkdtemp(tmpl) || chdir(tmpl) != 0) std::abort();
+  scratch = tmpl;
+  inst_build();
+  program_new(false);
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool ready = (init(), true);
-  (void)ready;
-  if (!client_socket[0]) {
-    if (peer) close(peer);
-    open_session();
-  }
+  empty_scratch();
+  program_new(false);
+  gen_sel = 0;
+  run = 1;
+  break_execute = nullptr;
+  if (!client_socket[0]) open_session();
   priority[0] = 0;
   priority_hi[0] = 255;
-  std::string text(reinterpret_cast<const char*>(data), size);
+
+  std::string_view text(reinterpret_cast<const char*>(data), size);
   size_t start = 0;
-  while (start <= text.size() && client_socket[0]) {
+  while (start <= text.size()) {
     size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string::npos) end = text.size();
-    proc_HMI(0, std::string_view(text).substr(start, end - start));
-    drain();
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    if (line.size() == 2 && line[0] == '@') {
+      priority[0] = line[1] == '0' ? 0 : line[1] == '1' ? 1 : line[1] == '2' ? 2 : 255;
+      priority_hi[0] = 255;
+    } else {
+      if (!client_socket[0]) open_session();  // "logoff" ended the last one
+      proc_HMI(0, line);
+      drain();
+    }
     start = end + 1;
   }
   return 0;

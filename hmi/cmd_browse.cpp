@@ -227,7 +227,7 @@ void cmd_lnxt(HmiCommand& c) {
   }
   if (end) {
     list_flag = 3;
-    cursor_restore(list_save);
+    if (list_save.inst) cursor_restore(list_save);
     return reply_fail(c.slot);
   }
   reply_one(c.slot, line);

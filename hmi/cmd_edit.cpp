@@ -46,6 +46,7 @@ template <class Op>
 void structural(HmiCommand& c, Op op) {
   lock(3);
   bool ok = op();
+  forget_walk();  // the walk's saved cursor may name a deleted instruction
   if (!ok) return reply_fail(c.slot);
   release();
   list_prog(c.slot, PAGE_LINES);

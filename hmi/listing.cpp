@@ -7,6 +7,15 @@
 #include "hmi/session.h"
 #include "program/program_new.h"
 
+void forget_walk() {
+  list_save = {};
+  list_flag = 3;
+}
+
+namespace {
+const int walk_reset_registered = (on_program_new(ResetPhase::Clear, &forget_walk), 0);
+}  // namespace
+
 CursorPos cursor_save() { return {current_instruction, current_module, current_loop}; }
 
 void cursor_restore(const CursorPos& p) {

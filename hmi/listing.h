@@ -29,8 +29,11 @@ std::string type_and_desc(const Control* c);
 // Sends up to n listing lines from the cursor and the terminator; the page
 // base becomes the cursor and HMI_row 0. The cursor does not move.
 void list_prog(int slot, int n);
-// Listing-walk state.
+// Listing-walk state. The saved cursor is cleared whenever instructions
+// may have been destroyed (a structural edit, a new or loaded program), so
+// that it never names a freed instruction.
 inline CursorPos list_save{};
 inline u8 list_flag = 3;  // 0 module, 1 loop, 2 program, 3 finished
+void forget_walk();
 // position_instruction for any distance: the signed number of steps made.
 int move_instructions(int n);

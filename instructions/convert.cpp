@@ -56,7 +56,6 @@ Convert::Convert(Control* prev, const char* desc, u16 n) : WithRows(prev, desc) 
   // pairs and the fit allow.
   degree_ = static_cast<u8>(std::clamp<u16>(n, 1, MAX_PAIRS));
   resize(n);
-  if (degree_ > MAX_DEGREE) degree_ = MAX_DEGREE;
 }
 
 bool Convert::set_function(Convert& o, u16, const Iparam& p, const Row<Convert>&) {
@@ -78,10 +77,12 @@ void Convert::clamp_degree() {
   if (degree_ > MAX_DEGREE) degree_ = MAX_DEGREE;
 }
 
+// The degree is kept within what its own row accepts (at most n - 1), so
+// that a saved program loads with the degree it showed.
 bool Convert::resize(u16 n) {
   n = std::clamp<u16>(n, MIN_PAIRS, MAX_PAIRS);
   pairs_.resize(n);  // kept pairs keep their values, new ones are zero
-  if (degree_ > n) degree_ = static_cast<u8>(n);
+  clamp_degree();
   return true;
 }
 

@@ -61,3 +61,6 @@ void all_IO_linked_list();
 void next_IO_instruction(IO_def* port);
 // Clears every link of the program's I/O instructions to ports.
 void io_detach_all();
+// Installs the scheduler's engine and start-up entries (done at start-up;
+// tests that replaced them call it again).
+void io_install_scheduler_hooks();

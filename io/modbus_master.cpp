@@ -412,8 +412,16 @@ void Modbus::end(IO_def* p) {
     if (r < 0) return;
     n = int(r);
   } else {
+    if (!p->descriptor) return;
+    errno = 0;
     n = serial_read(p->descriptor, buf, IO_FRAME);
-    if (n <= 0) return;
+    if (n == 0 || (n < 0 && !transient(errno))) {
+      // The device hung up: it would report ready for ever. Closed, it
+      // waits for the time-out, which re-opens it.
+      set_serial(p, true);
+      return;
+    }
+    if (n < 0) return;
   }
   const u8* b = buf;
   if (net && p->skip) {

@@ -23,6 +23,12 @@ void write_pass_time(const IO_def* port) {
   sys_set(u16(16 + 4 * port->port_number), float(ms));
 }
 
+bool wants_pass(const IO_def* port) {
+  for (IO_base* b = port->first; b; b = b->next_on_port)
+    if (b->ready() && runs_on(port, b)) return true;
+  return false;
+}
+
 using Guard = std::unique_lock<std::recursive_mutex>;
 
 // Finishes or continues the transactions in progress; true while some port
@@ -40,7 +46,20 @@ bool io_advance() {
         p->busy = 0;
         p->reply_pending = 0;
       }
-      if (!p->busy) next_IO_instruction(p);
+      if (!p->busy) {
+        // The pass moves on to the next instruction. The one just served
+        // (finished, or armed again for a retry or by its loop meanwhile)
+        // waits for the next pass, so that every instruction of the port
+        // gets its turn however fast its loop re-arms it.
+        if (c && p->current == c) p->current = c->next_on_port;
+        if (!p->current) {
+          // The pass is complete. The next begins at once, at the head,
+          // when an instruction of the port already wants a transaction.
+          write_pass_time(p);
+          if (wants_pass(p)) p->pass_start = io_msec_of_day();
+        }
+        if (p->current || wants_pass(p)) next_IO_instruction(p);
+      }
     } else if (p->current) {
       next_IO_instruction(p);
     }
@@ -102,18 +121,23 @@ void io_second() {
 
 // What the execution thread waits on between ticks: replies of busy ports,
 // the slave listeners and connections, and lines whose kind receives.
+// While a level-3 stop drains the transactions, only their replies count.
 int io_fds(int* fds, int max) {
-  if (thread_ctr.load(std::memory_order_acquire) >= 3) return 0;
+  u8 ctr = thread_ctr.load(std::memory_order_acquire);
+  if (ctr >= 4) return 0;
   Guard g(io_list_mutex, std::try_to_lock);
   if (!g.owns_lock()) return 0;
   int n = 0;
   auto add = [&](int fd) {
     if (fd > 0 && n < max) fds[n++] = fd;
   };
-  for (int fd : IO_sockfd) add(fd);
+  if (ctr < 3)
+    for (int fd : IO_sockfd) add(fd);
   for (IO_def* p = IO_start_def; p; p = p->next) {
     if (p->busy && !p->reply_pending)
       add(p->descriptor);
+    else if (ctr >= 3)
+      continue;
     else if (p->kind < io_kind::Count && io_receive[p->kind])
       add(p->descriptor);
     else if (p->port_number == 0 && !p->network_master())
@@ -124,36 +148,28 @@ int io_fds(int* fds, int max) {
 
 }  // namespace
 
+// A pass always begins at the head of the port's list (io_start) and ends
+// at its tail, so a pass continued from the middle has already been through
+// the instructions before it.
 void next_IO_instruction(IO_def* port) {
   if (!port) return;
-  bool from_head = false;
   if (!port->current) {
     port->current = port->first;
-    from_head = true;
     if (!port->current) return;
   }
-  for (;;) {
-    while (IO_base* c = port->current) {
-      if (thread_ctr.load(std::memory_order_acquire) > 2) {
-        port->current = nullptr;
-        return;
-      }
-      if (runs_on(port, c)) c->start(port);
-      if (port->busy) return;
-      port->current = c->next_on_port;
-    }
-    if (from_head) {
-      write_pass_time(port);
+  while (IO_base* c = port->current) {
+    if (thread_ctr.load(std::memory_order_acquire) > 2) {
+      port->current = nullptr;
       return;
     }
-    // The pass went on from the middle of the list: wrap to the head once.
-    from_head = true;
-    port->current = port->first;
-    if (!port->current) return;
+    if (runs_on(port, c)) c->start(port);
+    if (port->busy) return;
+    port->current = c->next_on_port;
   }
+  write_pass_time(port);
 }
 
-QUOR_INSTALL_HOOK(io_scheduler) {
+void io_install_scheduler_hooks() {
   engine_hooks.io_second = &io_second;
   engine_hooks.io_tick = &io_tick;
   engine_hooks.io_advance = &io_advance;
@@ -163,5 +179,9 @@ QUOR_INSTALL_HOOK(io_scheduler) {
   engine_hooks.io_fds = &io_fds;
   engine_hooks.program_moved = &all_IO_linked_list;
   startup_hooks.create_ports = &create_serial_ports;
+}
+
+QUOR_INSTALL_HOOK(io_scheduler) {
+  io_install_scheduler_hooks();
   on_program_new(ResetPhase::Detach, &io_reset);
 }

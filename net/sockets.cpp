@@ -25,11 +25,13 @@ int Port_Listen(u16 port, sockaddr_in* addr) {
   if (fd < 0) return 0;
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (nagle == 0) setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   std::memset(addr, 0, sizeof *addr);
   addr->sin_family = AF_INET;
   addr->sin_port = htons(port);
   addr->sin_addr.s_addr = htonl(options.board ? INADDR_ANY : INADDR_LOOPBACK);
-  if (bind(fd, reinterpret_cast<sockaddr*>(addr), sizeof *addr) != 0 || listen(fd, 16) != 0) {
+  // A failed step closes the socket again, so that no descriptor leaks.
+  if (bind(fd, reinterpret_cast<sockaddr*>(addr), sizeof *addr) != 0 || listen(fd, 10) != 0) {
     close(fd);
     return 0;
   }

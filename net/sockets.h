@@ -5,7 +5,12 @@
 
 #include "core/types.h"
 
-// Creates a listening TCP socket on port (non-blocking, address reuse).
+// 0: listening sockets (and the connections they accept) send without
+// Nagle's delay. Kept at 1 (Nagle on) unless configured otherwise.
+inline u8 nagle = 1;
+
+// Creates a listening TCP socket on port (non-blocking, address reuse,
+// backlog 10).
 // The board listens on every local address; host mode only on 127.0.0.1,
 // so a simulated controller is never reachable from the network.
 // Returns the socket, or 0 on any failure.

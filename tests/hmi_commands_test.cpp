@@ -227,6 +227,16 @@ TEST_F(HmiCommands, EditingBlocks) {
   EXPECT_NE(ask("del"), "fail\n\r");
   ask("start");
   EXPECT_EQ(count_lines(ask("alist")), 10);
+  // A walk whose saved cursor is deleted ends without going back to it.
+  ask("apos||3");
+  ask("blocks");
+  ask("blocke");
+  EXPECT_EQ(ask("lmt"), "Module M\n\r");
+  EXPECT_NE(ask("del"), "fail\n\r");
+  EXPECT_EQ(ask("lnxt"), "fail\n\r");
+  EXPECT_EQ(ask("lnxt"), "fail\n\r");
+  ask("start");
+  EXPECT_EQ(count_lines(ask("alist")), 9);
   EXPECT_EQ(ask("ren|Loop_9"), "fail\n\r");  // on "Loop_1": protected
   ask("apos||1");
   EXPECT_EQ(ask("ren|Tanks"), "OK\n\r");

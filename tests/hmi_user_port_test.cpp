@@ -1,13 +1,17 @@
 // The user port in this process: countdowns driven by hand instead of the
 // clock, so the 20- and 120-second rules run without waiting.
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "net/files.h"
+#include "net/sockets.h"
 #include "net/user_port.h"
 #include "tests/support/fixture.h"
+#include "tests/support/hmi_slot.h"
 #include "tools/client/client.h"
 
 namespace {
@@ -102,6 +106,39 @@ TEST_F(UserPortInProcess, OverlongRequestLineClosesTheConnection) {
   ASSERT_TRUE(c.send_raw(junk));
   for (int i = 0; i < 20 && used_slots(); ++i) pump();
   EXPECT_EQ(used_slots(), 0);
+}
+
+TEST_F(UserPortInProcess, FileServices) {
+  std::ofstream("a.txt") << "12345";
+  u32 size = 1, mtime = 1;
+  flen("a.txt", &size, &mtime);
+  EXPECT_EQ(size, 5u);
+  EXPECT_GT(mtime, 0u);
+  flen("none.txt", &size, &mtime);
+  EXPECT_EQ(size + mtime, 0u);
+  EXPECT_EQ(ren_file("a.txt", "b.txt"), -1);
+  EXPECT_EQ(ren_file("b.txt", "../b.txt"), 0);
+  {
+    HmiSlots slots;
+    int s = slots.open(4);
+    EXPECT_EQ(get_dir(s), -1);
+    std::string listing = "\n" + slots.take(s);
+    for (const char* name : {"\n.\n", "\n..\n", "\nb.txt\n"}) EXPECT_NE(listing.find(name), std::string::npos) << name;
+    EXPECT_EQ(listing.back(), '\r');
+  }
+  EXPECT_EQ(del_file("b.txt"), -1);
+  EXPECT_EQ(del_file("b.txt"), 0);
+  EXPECT_EQ(del_file("/tmp/x"), 0);
+
+  sockaddr_in a{};
+  int fd = Port_out(502, "127.0.0.1", &a);
+  EXPECT_GT(fd, 0);
+  EXPECT_EQ(a.sin_family, AF_INET);
+  EXPECT_EQ(ntohs(a.sin_port), 502);
+  EXPECT_EQ(a.sin_addr.s_addr, inet_addr("127.0.0.1"));
+  EXPECT_NE(fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
+  close_fd(fd);
+  EXPECT_EQ(fd, 0);
 }
 
 TEST(ClientNames, StayInsideTheWorkingDirectory) {

@@ -69,7 +69,9 @@ TEST_F(InstModulators, TimeposTravelDeadBandAndResync) {
   EXPECT_EQ(count(hold(c, in, r, 0.51f, 5, 1)), 0);   // inside the dead band
   EXPECT_EQ(count(hold(c, in, r, 0.45f, 10, 0)), 3);  // 27: close 3 scans
   EXPECT_EQ(hold(c, in, r, 2.0f, 1, 0), (V{1}));      // re-synchronise at 0
-  EXPECT_EQ(count(hold(c, in, r, 1.0f, 70, 1)), 60);  // full open driven home
+  ASSERT_TRUE(num(c, 3, ptype::Dec, 5));               // dead band 5
+  EXPECT_EQ(count(hold(c, in, r, 0.9375f, 60, 1)), 56);
+  EXPECT_EQ(count(hold(c, in, r, 1.0f, 10, 1)), 4);  // 4 < 5, yet full open is driven home
   V closed = hold(c, in, r, 0.0f, 80, 0);             // demand 0 holds closing
   EXPECT_EQ(count(closed), 80);
   EXPECT_EQ(r->get(1), 0.0f);

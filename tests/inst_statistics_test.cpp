@@ -52,6 +52,15 @@ TEST_F(InstStatistics, CircbufRowsAndBlocks) {
   c->resize(1000);
   EXPECT_EQ(static_cast<Circbuf*>(c)->group_count(), 128);
   EXPECT_EQ(get_ref(c, 1).index, 65535 - 255);
+
+  // A buffer shortened below N is walked once, not past its end.
+  ref(c, 1, res);
+  c->resize(1);
+  num(c, 0, ptype::Select, stats::NumValid, 1);
+  num(c, 4, ptype::Dec, 3);
+  feed(c, 1);
+  feed(c, 2);
+  EXPECT_EQ(value(0), 2.0f);
 }
 
 TEST_F(InstStatistics, CircbufOverTheNewestSamples) {
@@ -161,4 +170,8 @@ TEST_F(InstStatistics, StatAccumulatesUntilReset) {
   EXPECT_EQ(status(0), 3.0f);  // OR of the valid statuses
   feed(c, 3, std::nanf(""));   // a NaN status is no data
   EXPECT_EQ(c->count(), 2u);
+  // The count does not wrap at 65536 samples: the mean stays right.
+  for (int i = 0; i < 70000; ++i) feed(c, 2, 0);
+  EXPECT_EQ(c->count(), 70002u);
+  EXPECT_FLOAT_EQ(value(0), 2.0f);
 }

@@ -36,11 +36,25 @@ bool no_temp_files(const std::string& dir) {
 }
 
 TEST_F(UserPort, SessionsAndOneShotLines) {
-  Connection s = q->session();
-  ASSERT_TRUE(s.is_open());
+  Connection s = q->connect();
+  ASSERT_TRUE(s.send_line("Quiblet! /"));
+  std::string greeting;
+  ASSERT_TRUE(s.read_some(greeting, 2000));
+  EXPECT_EQ(greeting, "ok\n\r");
   Reply r;
   ASSERT_TRUE(s.command("users", r));
   EXPECT_EQ(r.lines, (std::vector<std::string>{"none", "Version 0.946", "No name"}));
+  // "init": five blocks, the last one the session settings.
+  ASSERT_TRUE(s.send_line("init"));
+  std::vector<size_t> sizes;
+  for (int b = 0; b < 5; ++b) {
+    ASSERT_TRUE(s.read_block(r, 2000)) << b;
+    sizes.push_back(r.lines.size());
+  }
+  EXPECT_EQ(sizes, (std::vector<size_t>{33, 7, 11, 11, 7}));
+  EXPECT_EQ(r.lines, (std::vector<std::string>{"50", "none", "1000", "10", "None", "no name", "0"}));
+  ASSERT_TRUE(s.command("term", r));
+  EXPECT_EQ(r.lines, std::vector<std::string>{"sync"});
 
   // Two commands on one line without a session: both act, no reply, closed.
   Connection once = q->connect();
@@ -76,6 +90,13 @@ TEST_F(UserPort, PipelinedCommandsAndAStalledClient) {
   EXPECT_EQ(a.first(), "sync");
   EXPECT_EQ(b.first(), "eob");
   EXPECT_EQ(c.first(), "Run");
+  // Line feeds cut a line into commands; a final line feed adds an empty
+  // command, answered "fail".
+  ASSERT_TRUE(s.send_raw("term\nflush\n\r"));
+  ASSERT_TRUE(s.read_block(a, 2000));
+  ASSERT_TRUE(s.read_block(b, 2000));
+  ASSERT_TRUE(s.read_block(c, 2000));
+  EXPECT_EQ(a.first() + "," + b.first() + "," + c.first(), "sync,eob,fail");
 
   // The stalled line completes later and is answered then.
   ASSERT_TRUE(slow.send_raw("tem|0\r"));

@@ -34,7 +34,7 @@ Bytes read_all(int fd) {
 
 void write_all(int fd, const Bytes& b) { ASSERT_EQ(write(fd, b.data(), b.size()), ssize_t(b.size())); }
 
-TEST(ModbusCodec, CrcAndRegisterImages) {
+TEST(IoModbusCodec, CrcAndRegisterImages) {
   const u8 req[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A};
   EXPECT_EQ(modbus_crc(req, 6), 0xCDC5);  // sent as C5 CD
 
@@ -68,9 +68,9 @@ TEST(ModbusCodec, CrcAndRegisterImages) {
   EXPECT_EQ(mb_decode(mb_reg::Bcd, 0x9876, 0), 9876.0f);
 }
 
-using ModbusRows = IoTest;
+using IoModbusRows = IoTest;
 
-TEST_F(ModbusRows, DescriptorAndSetRules) {
+TEST_F(IoModbusRows, DescriptorAndSetRules) {
   Modbus* m = add_modbus(3);
   EXPECT_STREQ(m->dparam(),
                "Enable}Status}I/O transfer}Com type~Ethernet~Serial 1~Serial 2~Serial 3~Serial "
@@ -138,7 +138,7 @@ TEST_F(ModbusRows, DescriptorAndSetRules) {
 }
 
 // Line 1 on a pty whose master the test holds.
-class ModbusRtuScript : public IoTest {
+class IoModbusRtuScript : public IoTest {
  protected:
   void SetUp() override {
     IoTest::SetUp();
@@ -183,7 +183,7 @@ class ModbusRtuScript : public IoTest {
   Ivar* st = nullptr;
 };
 
-TEST_F(ModbusRtuScript, RequestFramesAndDecoding) {
+TEST_F(IoModbusRtuScript, RequestFramesAndDecoding) {
   // "Float" with count 3: 6 registers from wire address 0.
   Modbus* m = serial_modbus(1, 2, mb_reg::Float, 3, 1, v);
   set_ref(m, STATUS, st);
@@ -243,7 +243,7 @@ TEST_F(ModbusRtuScript, RequestFramesAndDecoding) {
   EXPECT_EQ(v->get(2), -1.0f);
 }
 
-TEST_F(ModbusRtuScript, FailuresGiveTheirStatus) {
+TEST_F(IoModbusRtuScript, FailuresGiveTheirStatus) {
   Modbus* m = serial_modbus(1, 2, mb_reg::Unsigned, 1, 1, v);
   set_ref(m, STATUS, st);
   set_num(m, TIMEOUT, 10);
@@ -304,12 +304,41 @@ TEST_F(ModbusRtuScript, FailuresGiveTheirStatus) {
   configure(m, 2, mb_reg::FloatSwapped, 1, v);
   EXPECT_TRUE(arm(m).empty());
   EXPECT_EQ(m->status, mb_status::NotConfigured);
+  // 127 registers are the most a write can carry: byte count 254.
+  m->resize(127);
+  configure(m, 7, mb_reg::Unsigned, 1, v);
+  Bytes longest = arm(m);
+  ASSERT_EQ(longest.size(), 7u + 254 + 2);
+  EXPECT_EQ(longest[6], 254);
+  write_all(master_, with_crc({0x01, 0x10, 0x00, 0x00, 0x00, 0x7F}));
+  EXPECT_EQ(finish(m), mb_status::Ok);
+
+  // Reading 128 registers: the reply's byte count 0 stands for 256. A flood
+  // of more bytes than the frame holds is checked at 261 and goes no
+  // further.
   m->resize(128);
   configure(m, 2, mb_reg::Unsigned, 1, v);
   EXPECT_EQ(arm(m), with_crc({0x01, 0x03, 0x00, 0x00, 0x00, 0x80}));
+  Bytes flood = {0x01, 0x03, 0x00};
+  flood.resize(420, 0x55);
+  write_all(master_, flood);
+  EXPECT_EQ(finish(m), mb_status::CrcError);
+  EXPECT_LE(line_->count, IO_FRAME);
+  EXPECT_EQ(v->get(0), 0.0f);
+
+  // The far end hangs up in mid-request: the line is closed rather than
+  // waited on for ever, and the request still ends with its time-out.
+  m->resize(1);
+  ASSERT_FALSE(arm(m).empty());
+  close(master_);
+  master_ = -1;
+  ASSERT_TRUE(pump([&] { return line_->descriptor == 0; }, 50));
+  int fds[64];
+  EXPECT_EQ(engine_hooks.io_fds(fds, 64), 0);
+  EXPECT_EQ(finish(m), mb_status::Timeout);
 }
 
-TEST_F(ModbusRtuScript, OnePortRunsOneTransactionAtATimeAndLock3Waits) {
+TEST_F(IoModbusRtuScript, OnePortRunsOneTransactionAtATimeAndLock3Waits) {
   Ivar* w = var("w");
   Modbus* a = serial_modbus(1, 2, mb_reg::Unsigned, 1, 1, v);
   Modbus* b = serial_modbus(1, 2, mb_reg::Unsigned, 1, 2, w);
@@ -350,7 +379,7 @@ TEST_F(ModbusRtuScript, OnePortRunsOneTransactionAtATimeAndLock3Waits) {
 }
 
 // A TCP peer scripted by the test on an ephemeral 127.0.0.1 port.
-class ModbusTcpScript : public IoTest {
+class IoModbusTcpScript : public IoTest {
  protected:
   void SetUp() override {
     IoTest::SetUp();
@@ -391,7 +420,7 @@ class ModbusTcpScript : public IoTest {
   Ivar* v = nullptr;
 };
 
-TEST_F(ModbusTcpScript, HeaderSplitReplyAndReconnect) {
+TEST_F(IoModbusTcpScript, HeaderLongestRequestAndReconnect) {
   m_ = tcp_modbus(port_, 3, mb_reg::Unsigned, 2, 1, v);
   m_->execute();
   Bytes req = next_request();
@@ -399,13 +428,7 @@ TEST_F(ModbusTcpScript, HeaderSplitReplyAndReconnect) {
   EXPECT_EQ(req, (Bytes{0x01, 0, 0, 0, 0, 6, 0x01, 0x04, 0x00, 0x00, 0x00, 0x02}));
   EXPECT_EQ(m_->port->word, 1u);
 
-  // The reply in two segments: decoded once, when complete.
-  write_all(peer_, {0x01, 0, 0, 0, 0, 7, 0x01, 0x04, 0x04, 0x00});
-  pump([] { return false; }, 20);
-  EXPECT_TRUE(m_->port->busy);
-  EXPECT_EQ(m_->status, mb_status::Armed);
-  EXPECT_EQ(v->get(0), 0.0f);
-  write_all(peer_, {0x11, 0x00, 0x22});
+  write_all(peer_, {0x01, 0, 0, 0, 0, 7, 0x01, 0x04, 0x04, 0x00, 0x11, 0x00, 0x22});
   ASSERT_TRUE(pump([&] { return !m_->ready(); }, 100));
   EXPECT_EQ(m_->status, mb_status::Ok);
   EXPECT_EQ(v->get(0), 17.0f);
@@ -440,6 +463,47 @@ TEST_F(ModbusTcpScript, HeaderSplitReplyAndReconnect) {
   write_all(peer_, {0x04, 0, 0, 0, 0, 7, 0x01, 0x04, 0x04, 0x00, 0x05, 0x00, 0x06});
   ASSERT_TRUE(pump([&] { return !m_->ready(); }, 100));
   EXPECT_EQ(v->get(0), 5.0f);
+
+  // The longest request, 127 registers written: 261 bytes after the header,
+  // whose length field takes both of its bytes.
+  pump([] { return false; }, 30);
+  m_->resize(127);
+  configure(m_, 7, mb_reg::Unsigned, 1, v);
+  m_->execute();
+  req = next_request();
+  pump([&] {
+    Bytes b = read_all(peer_);
+    req.insert(req.end(), b.begin(), b.end());
+    return req.size() >= 6 + 261;
+  }, 100);
+  ASSERT_EQ(req.size(), 6u + 261);
+  EXPECT_EQ(req[4], 0x01);
+  EXPECT_EQ(req[5], 0x05);
+  EXPECT_EQ(req[7], 0x10);
+  EXPECT_EQ(req[12], 254);
+  write_all(peer_, {req[0], 0, 0, 0, 0, 6, 0x01, 0x10, 0x00, 0x00, 0x00, 0x7F});
+  ASSERT_TRUE(pump([&] { return !m_->ready(); }, 100));
+  EXPECT_EQ(m_->status, mb_status::Ok);
+
+  // 120 seconds without a good transaction: the connection is closed and
+  // the next request goes over a new one.
+  pump([] { return false; }, 30);
+  run_for_us(121000000LL, 1000000);
+  int old = peer_;
+  peer_ = -1;
+  m_->resize(1);
+  configure(m_, 3, mb_reg::Unsigned, 1, v);
+  m_->execute();
+  req = next_request();
+  ASSERT_GE(peer_, 0);
+  char c;
+  EXPECT_EQ(recv(old, &c, 1, MSG_DONTWAIT), 0);
+  close(old);
+  ASSERT_EQ(req.size(), 12u);
+  write_all(peer_, {req[0], 0, 0, 0, 0, 5, 0x01, 0x04, 0x02, 0x00, 0x09});
+  ASSERT_TRUE(pump([&] { return !m_->ready(); }, 100));
+  EXPECT_EQ(m_->status, mb_status::Ok);
+  EXPECT_EQ(v->get(0), 9.0f);
 }
 
 }  // namespace

@@ -21,7 +21,9 @@ const char kHelp[] =
     "Talks to a controller's user port (default 127.0.0.1:80). With --password the\n"
     "session logs in first (K: the password entry's encryption key, default 0);\n"
     "run, stop, cont, save and load log in as the programmer (empty password by\n"
-    "default) and so end every other session.\n"
+    "default) and so end every other session. The controller restarts a stopped\n"
+    "program when the programmer's session ends, so to stop and single-step use\n"
+    "shell with --password.\n"
     "\n"
     "commands:\n"
     "  users                      who is logged in, version, site title\n"
@@ -42,7 +44,7 @@ const char kHelp[] =
     "                             quorctl load backup.qrn\n"
     "  download FILE [-o OUT]     fetch a file of the working directory\n"
     "                             quorctl download quor1.per -o hist.per\n"
-    "  upload FILE [--as NAME]    send a local file (under NAME)\n"
+    "  upload FILE [--as NAME]    send a local file (under NAME), then read it back\n"
     "                             quorctl upload new.qrn --as quor.qrn\n"
     "  raw 'LINE'                 one protocol line; the reply printed as it comes\n"
     "                             quorctl raw 'rvar|level|0'\n"
@@ -206,7 +208,13 @@ int cmd_upload(const Args& a, const std::vector<std::string>& w) {
     return 3;
   }
   probe.close();
-  if (!upload(a.host, uint16_t(a.port), as, ss.str())) return failed("upload not completed");
+  const std::string data = ss.str();
+  if (!upload(a.host, uint16_t(a.port), as, data)) return failed("upload not completed");
+  // The controller sends no reply to an upload and closes the connection
+  // whether or not it stored the file: read it back to find out.
+  std::string back;
+  if (download(a.host, uint16_t(a.port), as, &back) != 200 || back != data)
+    return failed("the controller did not store " + as);
   return 0;
 }
 

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
@@ -66,6 +67,23 @@ class PeerProcess {
   void signal(int sig) {
     if (pid_ > 0) kill(pid_, sig);
   }
+  // Stops the peer and waits until it has stopped; false if it never did.
+  bool pause() {
+    signal(SIGSTOP);
+    std::string stat = "/proc/" + std::to_string(pid_) + "/stat";
+    for (int i = 0; i < 1000; ++i) {
+      char buf[512] = {};
+      int fd = open(stat.c_str(), O_RDONLY);
+      if (fd < 0) return false;
+      ssize_t n = read(fd, buf, sizeof buf - 1);
+      close(fd);
+      // "pid (name) S ...": the state follows the closing parenthesis.
+      const char* paren = n > 0 ? strrchr(buf, ')') : nullptr;
+      if (paren && (paren[2] == 'T' || paren[2] == 't')) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+  }
   void end() {
     if (pid_ > 0) {
       kill(pid_, SIGKILL);
@@ -94,6 +112,8 @@ class IoTest : public ProgramTest {
     }
     create_serial_ports();
     io_install_config_hooks();
+    io_install_scheduler_hooks();
+    for (int L = 0; L < 4; ++L) saved_loop_int_[L] = gen_loop_int[L].load();
     tail_ = loop_start[0];
   }
   void TearDown() override {
@@ -105,6 +125,7 @@ class IoTest : public ProgramTest {
       }
     io_reset();
     for (int i = 0; i < 4; ++i) options.serial[i] = saved_serial_[i];
+    for (int L = 0; L < 4; ++L) gen_loop_int[L] = saved_loop_int_[L];
     ProgramTest::TearDown();
   }
 
@@ -209,4 +230,5 @@ class IoTest : public ProgramTest {
 
  private:
   std::string saved_serial_[4];
+  u32 saved_loop_int_[4]{};
 };

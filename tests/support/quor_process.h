@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tools/client/client.h"
 
@@ -28,12 +29,18 @@ class QuorProcess {
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
   }
-  bool start() {
+  // extra: further command-line options (such as "--serial", "2=PATH").
+  bool start(const std::vector<std::string>& extra = {}) {
     std::string bin = std::string(QUOR_BINARY_DIR) + "/quor";
     std::string port = std::to_string(port_);
+    std::vector<std::string> args = {bin, "--dir", dir_, "--port", port};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
-      execl(bin.c_str(), bin.c_str(), "--dir", dir_.c_str(), "--port", port.c_str(), (char*)nullptr);
+      execv(bin.c_str(), argv.data());
       _exit(127);
     }
     for (int i = 0; i < 500; ++i) {

@@ -1,6 +1,7 @@
 // Client side of the controller's user port: sessions, reply blocks, login
 // with the challenge cipher, value bit patterns, file download and upload.
-// Self-contained (no controller code), for quorctl, tests and benchmarks.
+// Shares only the byte cipher header with the controller; used by quorctl,
+// tests and benchmarks.
 #pragma once
 #include "program/cipher.h"
 #include <cstdint>
@@ -23,7 +24,17 @@ class Connection {
   ~Connection() { close(); }
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
-  Connection(Connection&& o) noexcept : fd_(o.fd_), buf_(std::move(o.buf_)) { o.fd_ = -1; }
+  Connection(Connection&& o) noexcept : fd_(o.fd_), buf_(std::move(o.buf_)), eof_(o.eof_) { o.fd_ = -1; }
+  Connection& operator=(Connection&& o) noexcept {
+    if (this != &o) {
+      close();
+      fd_ = o.fd_;
+      buf_ = std::move(o.buf_);
+      eof_ = o.eof_;
+      o.fd_ = -1;
+    }
+    return *this;
+  }
 
   // TCP connection; false when it cannot be made within timeout_ms.
   bool connect(const std::string& host, uint16_t port, int timeout_ms = 3000);
