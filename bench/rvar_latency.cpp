@@ -30,6 +30,7 @@
 #include "platform/platform.h"
 #include "program/program_new.h"
 #include "tools/client/client.h"
+#include "tests/support/quor_process.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -145,56 +146,6 @@ Figures measure(uint16_t port, bool session, int samples, int per_client) {
   return {lat[lat.size() / 2], lat[lat.size() * 99 / 100], double(done.load()) / secs, true};
 }
 
-uint16_t free_port() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
-// The controller binary in a scratch directory, ended by its pid.
-class Controller {
- public:
-  bool start(const std::string& bin) {
-    char tmpl[] = "/tmp/quor_bench_XXXXXX";
-    if (!mkdtemp(tmpl)) return false;
-    dir_ = tmpl;
-    port_ = free_port();
-    std::string port = std::to_string(port_);
-    pid_ = fork();
-    if (pid_ == 0) {
-      execl(bin.c_str(), bin.c_str(), "--dir", dir_.c_str(), "--port", port.c_str(), (char*)nullptr);
-      _exit(127);
-    }
-    for (int i = 0; i < 300; ++i) {
-      quorclient::Connection c;
-      if (c.connect("127.0.0.1", port_, 100)) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-  }
-  ~Controller() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int st;
-      waitpid(pid_, &st, 0);
-    }
-    std::error_code ec;
-    if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
-  }
-  uint16_t port() const { return port_; }
-
- private:
-  std::string dir_;
-  uint16_t port_ = 0;
-  pid_t pid_ = 0;
-};
-
 void print_row(const char* name, const Figures& f) {
   if (!f.ok) {
     std::printf("%-30s (the exchange failed)\n", name);
@@ -245,9 +196,9 @@ int main(int argc, char** argv) {
 
   bool have_bin = !bin.empty() && access(bin.c_str(), X_OK) == 0;
   Figures real{};
-  Controller ctl;
+  QuorProcess ctl(bin);
   if (have_bin) {
-    have_bin = ctl.start(bin);
+    have_bin = ctl.start();
     if (have_bin) real = measure(ctl.port(), true, samples, per_client);
   }
 

@@ -52,13 +52,15 @@ bool io_advance() {
         // waits for the next pass, so that every instruction of the port
         // gets its turn however fast its loop re-arms it.
         if (c && p->current == c) p->current = c->next_on_port;
-        if (!p->current) {
+        bool go_on = p->current != nullptr;
+        if (!go_on) {
           // The pass is complete. The next begins at once, at the head,
           // when an instruction of the port already wants a transaction.
           write_pass_time(p);
-          if (wants_pass(p)) p->pass_start = io_msec_of_day();
+          go_on = wants_pass(p);
+          if (go_on) p->pass_start = io_msec_of_day();
         }
-        if (p->current || wants_pass(p)) next_IO_instruction(p);
+        if (go_on) next_IO_instruction(p);
       }
     } else if (p->current) {
       next_IO_instruction(p);

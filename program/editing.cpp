@@ -154,18 +154,25 @@ bool copy_objects(Module* src, Module* dst) {
   return ok;
 }
 
+// Deletes one instruction of module m with what refers to it: its screen
+// objects (an instruction block's), a module's screen, the engine's and the
+// screens' pointers to it.
+void delete_element(Module* m, Control* c, bool instruction_block) {
+  if (instruction_block && hmi_file_hooks.instruction_deleted) hmi_file_hooks.instruction_deleted(m, c);
+  if (c->num() == 0 && hmi_file_hooks.module_deleted) hmi_file_hooks.module_deleted(static_cast<Module*>(c));
+  forget_engine_refs(c);
+  if (HMI_basei == c) HMI_basei = nullptr;
+  if (HMI_basem == c) HMI_basem = nullptr;
+  inst_delete(c->num(), c);
+}
+
 // Deletes block_len instructions from block_start.
 void delete_block_elements(bool instruction_block) {
   Module* m = module_of(block_start);
   Control* c = block_start;
   for (u16 i = 0; i < block_len && c; ++i) {
     Control* nx = c->next;
-    if (instruction_block && hmi_file_hooks.instruction_deleted) hmi_file_hooks.instruction_deleted(m, c);
-    if (c->num() == 0 && hmi_file_hooks.module_deleted) hmi_file_hooks.module_deleted(static_cast<Module*>(c));
-    forget_engine_refs(c);
-    if (HMI_basei == c) HMI_basei = nullptr;
-    if (HMI_basem == c) HMI_basem = nullptr;
-    inst_delete(c->num(), c);
+    delete_element(m, c, instruction_block);
     c = nx;
   }
 }
@@ -330,11 +337,10 @@ bool program_move() {
     // made so far (between the target and what followed it) go again.
     Control* stop = t->next;
     if (!program_copy()) {
-      Control* c = t->next;
-      while (c && c != stop) {
+      Module* m = module_of(t);
+      for (Control* c = t->next; c && c != stop;) {
         Control* nx = c->next;
-        if (c->num() == 0 && hmi_file_hooks.module_deleted) hmi_file_hooks.module_deleted(static_cast<Module*>(c));
-        inst_delete(c->num(), c);
+        delete_element(m, c, kind == 1);
         c = nx;
       }
       set_cursor(t);

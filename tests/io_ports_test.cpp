@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include "tests/support/io_fixture.h"
+#include "tests/support/quor_process.h"
 
 namespace {
 
@@ -15,18 +16,6 @@ int port_count() {
 }
 
 bool fd_open(int fd) { return fd > 0 && fcntl(fd, F_GETFD) != -1; }
-
-u16 free_port() {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  close(s);
-  return ntohs(a.sin_port);
-}
 
 int connect_to(u16 port) {
   int s = socket(AF_INET, SOCK_STREAM, 0);

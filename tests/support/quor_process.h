@@ -13,13 +13,30 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tools/client/client.h"
 
+// A loopback port that was free a moment ago (the kernel's ephemeral choice).
+inline uint16_t free_port() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
 class QuorProcess {
  public:
-  QuorProcess() {
+#ifdef QUOR_BINARY_DIR
+  QuorProcess() : QuorProcess(std::string(QUOR_BINARY_DIR) + "/quor") {}
+#endif
+  explicit QuorProcess(std::string bin) : bin_(std::move(bin)) {
     char tmpl[] = "/tmp/quor_it_XXXXXX";
     dir_ = mkdtemp(tmpl);
     port_ = free_port();
@@ -31,7 +48,7 @@ class QuorProcess {
   }
   // extra: further command-line options (such as "--serial", "2=PATH").
   bool start(const std::vector<std::string>& extra = {}) {
-    std::string bin = std::string(QUOR_BINARY_DIR) + "/quor";
+    const std::string& bin = bin_;
     std::string port = std::to_string(port_);
     std::vector<std::string> args = {bin, "--dir", dir_, "--port", port};
     args.insert(args.end(), extra.begin(), extra.end());
@@ -83,17 +100,7 @@ class QuorProcess {
   uint16_t port() const { return port_; }
 
  private:
-  static uint16_t free_port() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-  }
+  std::string bin_;
   std::string dir_;
   uint16_t port_ = 0;
   pid_t pid_ = 0;
