@@ -1,15 +1,19 @@
 #include "core/engine.h"
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 
 #include "core/hooks.h"
 #include "core/module.h"
+#include "core/scan_pause.h"
 #include "platform/platform.h"
 
 namespace {
 std::atomic<bool> exec_stop{false};
 std::atomic<bool> exec_running{false};
 std::atomic<bool> exec_dead{false};  // the software watchdog ran out
+thread_local bool exec_thread_self = false;
 
 Ivar* sys() {
   return loop_start[0] ? static_cast<Module*>(loop_start[0])->vars : nullptr;
@@ -128,6 +132,30 @@ void release() {
   thread_ctr.notify_all();
   if (plat) plat->wake();
 }
+
+ScanPause::ScanPause(Pause level) : owner_(thread_ctr.load(std::memory_order_acquire) == 0) {
+  lock(int(level));
+}
+
+ScanPause::~ScanPause() {
+  if (owner_) release();
+}
+
+bool on_exec_thread() { return exec_thread_self; }
+
+bool scan_level_held(Pause level) {
+  if (exec_thread_self || !exec_running.load()) return true;
+  // A request counts once the execution thread has acknowledged it.
+  return thread_ctr.load(std::memory_order_acquire) >= u8(level) + 1;
+}
+
+#ifdef QUOR_CHECK_LEVELS
+void scan_level_violation(Pause level, const char* where) {
+  std::fprintf(stderr, "quor: %s needs the scan %s (thread_ctr %u)\n", where,
+               level == Pause::Stopped ? "stopped" : "paused", unsigned(thread_ctr.load()));
+  std::abort();
+}
+#endif
 
 namespace {
 
@@ -313,6 +341,7 @@ i32 idle_wait_us() {
 }
 
 void quor_exect() {
+  exec_thread_self = true;
   int fds[64];
   while (!exec_stop.load()) {
     if (exec_dead.load()) {
