@@ -140,6 +140,17 @@ bool lparam(Ilparam* shape);
 const char* dparam();
 bool gparam(Iparam* p, u16 group, u16 row);
 bool sparam(Iparam* p, u16 group, u16 row);
+// Runs fn with page `page` selected and gives the selection back after:
+// what a client selected with "gpos" stays selected.
+template <class F>
+auto on_page(u8 page, F fn) {
+  struct Restore {
+    u8 saved = gen_sel;
+    ~Restore() { gen_sel = saved; }
+  } restore;
+  gen_sel = page;
+  return fn();
+}
 }  // namespace gen
 // Sets the number of repeated groups of the selected page; all bits set on
 // success, 0 when no page is selected.

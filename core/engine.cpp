@@ -126,19 +126,23 @@ void lock(int level) {
   thread_ctr.wait(u8(level), std::memory_order_acquire);
 }
 
-void release() {
-  if (thread_ctr.load(std::memory_order_acquire) == 4) start_run();
+void release(bool halted) {
+  if (thread_ctr.load(std::memory_order_acquire) == 4) {
+    start_run();
+    if (halted) run.store(0);  // before the scan may go on
+  }
   thread_ctr.store(0, std::memory_order_release);
   thread_ctr.notify_all();
   if (plat) plat->wake();
 }
 
-ScanPause::ScanPause(Pause level) : owner_(thread_ctr.load(std::memory_order_acquire) == 0) {
+ScanPause::ScanPause(Pause level, Resume resume)
+    : owner_(thread_ctr.load(std::memory_order_acquire) == 0), resume_(resume) {
   lock(int(level));
 }
 
 ScanPause::~ScanPause() {
-  if (owner_) release();
+  if (owner_) release(resume_ == Halted);
 }
 
 bool on_exec_thread() { return exec_thread_self; }

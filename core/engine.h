@@ -66,7 +66,9 @@ void engine_reset();
 
 void start_run();
 void lock(int level);
-void release();
+// Ends a pause; after a level-3 stop every loop restarts from the top,
+// running, or halted when `halted` is set.
+void release(bool halted = false);
 int update_time();
 void set_run_date(int L);
 void set_next_loop_time(int L);

@@ -1,6 +1,7 @@
 #include "core/registry.h"
 
 #include "core/module.h"
+#include "core/scan_pause.h"
 
 namespace {
 const inst_def kTypes[INST_TYPES] = {
@@ -46,6 +47,7 @@ void inst_build() {
 
 Control* inst_create(u16 type, Control* prev, const char* desc, u16 n) {
   if (type >= INST_TYPES) return nullptr;
+  scan_requires(Pause::Stopped);  // links into the program list
   if (type == 0) return new Module(prev, desc, 0);
   InstFactory f = inst_factory[type];
   return f ? f(prev, desc, n) : nullptr;
@@ -53,5 +55,6 @@ Control* inst_create(u16 type, Control* prev, const char* desc, u16 n) {
 
 void inst_delete(u16 type, Control* c) {
   if (!c || type >= INST_TYPES) return;
+  scan_requires(Pause::Stopped);
   delete c;  // the destructor is virtual: the right class's runs
 }

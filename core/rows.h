@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/control.h"
+#include "core/scan_pause.h"
 
 template <class T>
 struct Row {
@@ -93,8 +94,16 @@ class WithRows : public Base {
   using Base::Base;
   bool lparam(Ilparam* s) override { return T::rows.lparam(self(), s); }
   const char* dparam() override { return T::rows.descriptor(); }
-  bool gparam(Iparam* p, u16 g, u16 r) override { return T::rows.get(self(), p, g, r); }
-  bool sparam(Iparam* p, u16 g, u16 r) override { return T::rows.set(self(), p, g, r); }
+  // An instruction's rows are the scan's state: the main thread reads and
+  // writes them with the scan paused.
+  bool gparam(Iparam* p, u16 g, u16 r) override {
+    scan_requires(Pause::Paused);
+    return T::rows.get(self(), p, g, r);
+  }
+  bool sparam(Iparam* p, u16 g, u16 r) override {
+    scan_requires(Pause::Paused);
+    return T::rows.set(self(), p, g, r);
+  }
 
  private:
   T& self() { return static_cast<T&>(*this); }

@@ -26,13 +26,19 @@ enum class Pause : u8 {
 
 class ScanPause {
  public:
-  explicit ScanPause(Pause level);
+  // How a stop ends: the program restarts from the top of every loop
+  // (release), or it is reset the same way but stays halted (run = 0), as
+  // a single step leaves it.
+  enum Resume : u8 { Restart, Halted };
+
+  explicit ScanPause(Pause level, Resume resume = Restart);
   ~ScanPause();
   ScanPause(const ScanPause&) = delete;
   ScanPause& operator=(const ScanPause&) = delete;
 
  private:
   bool owner_;  // this pause took the engine from free
+  Resume resume_;
 };
 
 // True when the calling thread may touch state that needs `level`: it is

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 
+#include "core/scan_pause.h"
+
 Ivar::Ivar(Ivar* p, const char* n, u16 sz) : prev(p), name(n ? n : "") {
+  scan_requires(Pause::Stopped);  // links into a scope list the scan walks
   data = std::make_unique<Idata[]>(u32(sz) + 1);
   size = sz;
   if (prev) {
@@ -18,6 +21,8 @@ Ivar::~Ivar() {
 }
 
 void Ivar::Idata_create(u16 n) {
+  // The old cells go: nothing may be reading them.
+  scan_requires(Pause::Stopped);
   auto cells = std::make_unique<Idata[]>(u32(n) + 1);
   u32 keep = data ? std::min<u32>(size, n) + 1 : 0;
   for (u32 i = 0; i < keep; ++i) cells[i] = cell_load(&data[i]);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/module.h"
+#include "core/scan_pause.h"
 #include "hmi/commands.h"
 #include "hmi/listing.h"
 #include "program/program_new.h"
@@ -120,6 +121,7 @@ void cmd_ipos(HmiCommand& c) {
   int dir = n >= 0 ? 1 : -1;
   u16 type = u16(n >= 0 ? n : -1 - n);
   CursorPos was = cursor_save();
+  ScanPause pause(Pause::Paused);  // the search reads instructions' rows
   for (;;) {
     if (move_instructions(dir) == 0) {
       cursor_restore(was);

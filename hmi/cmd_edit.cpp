@@ -6,6 +6,7 @@
 
 #include "core/engine.h"
 #include "core/module.h"
+#include "core/scan_pause.h"
 #include "expr/names.h"
 #include "hmi/commands.h"
 #include "hmi/listing.h"
@@ -16,9 +17,10 @@
 #include "program/program_new.h"
 
 void cmd_new(HmiCommand& c) {
-  lock(3);
-  program_new(false);
-  release();
+  {
+    ScanPause p(Pause::Stopped);
+    program_new(false);
+  }
   cmd_start(c);
 }
 
@@ -35,20 +37,28 @@ void cmd_blockc(HmiCommand& c) {
 }
 
 void cmd_varen(HmiCommand& c) {
-  if (var_rename(c.text.c_str(), c.text2.c_str())) return reply_ok(c.slot);
+  bool ok;
+  {
+    ScanPause p(Pause::Paused);  // names are read only with the scan paused
+    ok = var_rename(c.text.c_str(), c.text2.c_str());
+  }
+  if (ok) return reply_ok(c.slot);
   reply_fail(c.slot);
 }
 
 namespace {
 
-// A structural edit: paused at level 3, answered with a page or "fail".
+// A structural edit: the scan stops for it (and restarts from the top of
+// every loop after it); answered with a page or "fail".
 template <class Op>
 void structural(HmiCommand& c, Op op) {
-  lock(3);
-  bool ok = op();
-  forget_walk();  // the walk's saved cursor may name a deleted instruction
+  bool ok;
+  {
+    ScanPause p(Pause::Stopped);
+    ok = op();
+    forget_walk();  // the walk's saved cursor may name a deleted instruction
+  }
   if (!ok) return reply_fail(c.slot);
-  release();
   list_prog(c.slot, PAGE_LINES);
 }
 
@@ -102,7 +112,12 @@ bool file_name_ok(const std::string& name) { return name.empty() || client_name_
 }  // namespace
 
 void cmd_save(HmiCommand& c) {
-  if (file_name_ok(c.text) && program_save(c.text.c_str())) return reply_ok(c.slot);
+  bool ok = false;
+  if (file_name_ok(c.text)) {
+    ScanPause p(Pause::Paused);
+    ok = program_save(c.text.c_str());
+  }
+  if (ok) return reply_ok(c.slot);
   reply_fail(c.slot);
 }
 

@@ -2,11 +2,13 @@
 // the rows of a target, chosen by N1 — 0 the instruction at the cursor,
 // 1..3 the slot's current screen object (editing view, the instruction it
 // shows, run-time view), 4 the selected general configuration page.
+#include <optional>
 #include <string>
 
 #include "core/config.h"
 #include "core/engine.h"
 #include "core/module.h"
+#include "core/scan_pause.h"
 #include "expr/names.h"
 #include "hmi/commands.h"
 #include "hmi/listing.h"
@@ -28,8 +30,10 @@ Target target_of(const HmiCommand& c) {
   }
 }
 
+// An instruction's shape and rows are the scan's: read them paused.
 bool t_lparam(Target t, Ilparam* s) {
   *s = Ilparam{};
+  ScanPause p(Pause::Paused);
   return t == Target::Instruction ? current_instruction->lparam(s) : gen::lparam(s);
 }
 bool t_gparam(Target t, Iparam* p, u16 g, u16 r) {
@@ -79,22 +83,29 @@ void cmd_gconfig(HmiCommand& c) {
     rows = s.group_rows;
   }
   if (!rows) return reply_fail(c.slot);
-  bool programmer = priority[c.slot] == 0;
-  bool per_row = !programmer && t == Target::Instruction;
-  if (programmer) lock(1);
+  // The programmer's reads hold the scan for the whole list; an operator's
+  // pause it for one row at a time.
+  std::optional<ScanPause> whole;
+  if (priority[c.slot] == 0) whole.emplace(Pause::Paused);
   for (u16 g = g_first; g <= g_last; ++g) {
     for (u16 r = 0; r < rows; ++r) {
       Iparam p;
       p.user = u16(c.slot);
-      if (per_row) lock(1);
-      bool ok = t_gparam(t, &p, g, r);
-      std::string line = ok ? row_line(p) : std::string();
-      if (per_row) release();
-      if (!ok) return reply_fail(c.slot);
+      bool ok;
+      std::string line;
+      {
+        ScanPause row(Pause::Paused);
+        ok = t_gparam(t, &p, g, r);
+        if (ok) line = row_line(p);
+      }
+      if (!ok) {
+        whole.reset();
+        return reply_fail(c.slot);
+      }
       send_HMI_response(c.slot, line);
     }
   }
-  release();
+  whole.reset();
   send_HMI_term(c.slot);
 }
 
@@ -102,6 +113,9 @@ void cmd_sconfig(HmiCommand& c) {
   // Never replies, whatever the outcome.
   Target t = target_of(c);
   if (t == Target::None || priority[c.slot] != 0) return;
+  // A reference may create or grow a variable, and the row may change the
+  // program's I/O or a loop: the scan stops for all of it.
+  ScanPause pause(Pause::Stopped);
   Iparam p;
   p.type = u16(c.n[2]);
   p.user = u16(c.slot);
@@ -117,12 +131,10 @@ void cmd_sconfig(HmiCommand& c) {
   }
   u16 g = u16(c.n[3]), r = u16(c.n[4]);
   if (t == Target::Instruction) run_inst_update = 0;
-  lock(3);
   if (t == Target::Instruction)
     current_instruction->sparam(&p, g, r);
   else
     gen::sparam(&p, g, r);
-  release();
 }
 
 void cmd_resize(HmiCommand& c) {
@@ -130,10 +142,10 @@ void cmd_resize(HmiCommand& c) {
   if (c.n[0] == 0) {
     if (!current_instruction) return reply_fail(c.slot);
     run_inst_update = 0;
-    lock(3);
+    ScanPause p(Pause::Stopped);
     ok = current_instruction->resize(u16(c.n[1]));
   } else if (c.n[0] == 4) {
-    lock(3);
+    ScanPause p(Pause::Stopped);
     gen_resize(u16(c.n[1]));
     ok = true;
   }

@@ -7,6 +7,7 @@
 #include "core/config.h"
 #include "core/engine.h"
 #include "core/registry.h"
+#include "core/scan_pause.h"
 #include "hmi/commands.h"
 #include "net/user_port.h"
 #include "program/cipher.h"
@@ -25,12 +26,8 @@ struct PasswordEntry {
 };
 
 int password_count() {
-  u8 saved = gen_sel;
-  gen_sel = 0;
   Ilparam shape;
-  int n = gen::lparam(&shape) ? shape.groups : 0;
-  gen_sel = saved;
-  return n;
+  return gen::on_page(0, [&] { return gen::lparam(&shape); }) ? shape.groups : 0;
 }
 
 bool password_entry(int i, PasswordEntry& e) {
@@ -83,13 +80,19 @@ void cmd_mvar(HmiCommand& c) {
     authorize_number[c.slot][i] = u8(r + 1);
     challenge[i] = encrypt(r, &state, e.key);
   }
+  authorize_pending[c.slot] = true;
   reply_one(c.slot, nibble_encode(challenge, 16));
 }
 
 void cmd_auth(HmiCommand& c) {
   int slot = c.slot;
+  // An answer needs a challenge of this connection, and a challenge
+  // answers once: without that, a fresh connection could log in with the
+  // answer to the initial (all-zero) challenge bytes.
+  bool pending = authorize_pending[slot];
+  authorize_pending[slot] = false;
   PasswordEntry e;
-  if (!password_entry(authorize_index[slot], e)) {
+  if (!pending || !password_entry(authorize_index[slot], e)) {
     login_failed(slot);
     return;
   }
@@ -110,7 +113,7 @@ void cmd_auth(HmiCommand& c) {
   }
   // A programmer: every other session ends, and the programmer's own
   // connection lives in slot 0.
-  lock(1);
+  ScanPause pause(Pause::Paused);
   for (int s = 0; s < CLIENT_SLOTS; ++s)
     if (s != slot) close_socket(s);
   if (slot != 0) {
@@ -121,7 +124,6 @@ void cmd_auth(HmiCommand& c) {
     current_hmi_mod[0] = current_hmi_mod[slot];
     slot = 0;
   }
-  release();
   reply_one(slot, "prog");
 }
 
@@ -150,8 +152,7 @@ void cmd_sname(HmiCommand& c) {
 }
 
 void cmd_alive(HmiCommand& c) {
-  lock(1);
-  port_timeout[c.slot] = 120;
+  port_timeout[c.slot] = 120;  // an atomic countdown: no pause needed
   reply_ok(c.slot);
 }
 

@@ -6,6 +6,7 @@
 
 #include "core/engine.h"
 #include "core/module.h"
+#include "core/scan_pause.h"
 #include "expr/names.h"
 #include "hmi/commands.h"
 #include "hmi/listing.h"
@@ -34,8 +35,10 @@ void cmd_lvar(HmiCommand& c) {
 
 void cmd_livar(HmiCommand& c) {
   Control* i = current_instruction;
+  if (!i) return reply_fail(c.slot);
+  ScanPause pause(Pause::Paused);
   Ilparam shape;
-  if (!i || !i->lparam(&shape)) return reply_fail(c.slot);
+  if (!i->lparam(&shape)) return reply_fail(c.slot);
   int lines = 0;
   auto row = [&](u16 g, u16 r) {
     Iparam p;

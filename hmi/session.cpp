@@ -5,7 +5,6 @@
 
 #include "core/config.h"
 #include "core/control.h"
-#include "core/engine.h"
 #include "hmi/dispatch.h"
 #include "net/user_port.h"
 
@@ -83,15 +82,9 @@ void reply_one(int slot, std::string_view text) {
   send_HMI_term(slot);
 }
 
-void reply_ok(int slot) {
-  release();
-  reply_one(slot, "OK");
-}
+void reply_ok(int slot) { reply_one(slot, "OK"); }
 
-void reply_fail(int slot) {
-  release();
-  reply_one(slot, "fail");
-}
+void reply_fail(int slot) { reply_one(slot, "fail"); }
 
 void proc_HMI(int slot, std::string_view command) {
   if (slot < 0 || slot >= HMI_SLOTS) return;
@@ -128,12 +121,8 @@ size_t nibble_decode(std::string_view text, u8* out, size_t max) {
 }
 
 bool gen_row(u8 page, u16 group, u16 row, Iparam* p) {
-  u8 saved = gen_sel;
-  gen_sel = page;
   *p = Iparam{};
-  bool ok = gen::gparam(p, group, row);
-  gen_sel = saved;
-  return ok;
+  return gen::on_page(page, [&] { return gen::gparam(p, group, row); });
 }
 
 const char* site_title() {

@@ -21,6 +21,8 @@ inline u8 priority[HMI_SLOTS] = {255, 255, 255, 255, 255, 255, 255, 255, 255, 25
 inline u8 priority_hi[HMI_SLOTS] = {255, 255, 255, 255, 255, 255, 255, 255, 255, 255};
 inline u8 authorize_index[HMI_SLOTS]{};
 inline u8 authorize_number[HMI_SLOTS][16]{};
+// The slot holds a challenge from "mvar" that no "auth" has answered yet.
+inline bool authorize_pending[HMI_SLOTS]{};
 // The slot's current screen, screen object and its 1-based position.
 inline Module* current_hmi_mod[HMI_SLOTS]{};
 inline HMI_object* current_hmi_obj[HMI_SLOTS]{};
@@ -47,7 +49,8 @@ void proc_HMI(int slot, std::string_view command);
 // block leaves in one write.
 void send_HMI_response(int slot, std::string_view text);
 void send_HMI_term(int slot);
-// Common endings; "OK" and "fail" first lift any pause taken (release).
+// Common endings. They never touch the engine: a command's pause is a
+// ScanPause that ends with the handler's scope.
 void reply_ok(int slot);
 void reply_fail(int slot);
 void reply_one(int slot, std::string_view text);  // one line and the terminator

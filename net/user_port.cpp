@@ -15,6 +15,7 @@
 #include "core/config.h"
 #include "core/engine.h"
 #include "core/hooks.h"
+#include "core/scan_pause.h"
 #include "hmi/session.h"
 #include "net/files.h"
 #include "net/sockets.h"
@@ -191,6 +192,7 @@ int handle_line(int slot, std::string line) {
   } else if (line.find("Quiblet! /") != std::string::npos) {
     quiblet_socket[slot] = client_socket[slot];
     priority_hi[slot] = priority[slot] = 255;
+    authorize_pending[slot] = false;
     current_hmi_mod[slot] = nullptr;
     send_HMI_response(slot, "ok");
     send_HMI_term(slot);
@@ -271,11 +273,8 @@ bool init_ports(int port_override) {
   int port = port_override;
   if (port <= 0) {
     // "Port number" of the "Internet Connections" page.
-    u8 saved = gen_sel;
-    gen_sel = 2;
     Iparam p;
-    port = gen::gparam(&p, 0, 3) ? int(p.value & 0xFFFF) : 80;
-    gen_sel = saved;
+    port = gen::on_page(2, [&] { return gen::gparam(&p, 0, 3); }) ? int(p.value & 0xFFFF) : 80;
   }
   if (!user_port_open(u16(port))) {
     std::fprintf(stderr, "quor: cannot listen on port %d\n", port);
@@ -381,10 +380,13 @@ int close_socket(int slot) {
   Conn& c = conns[slot];
   abort_upload(c);
   if (priority[slot] == 0 && (!run.load() || break_execute.load())) {
+    // The programmer leaves a stopped or halting program: it restarts from
+    // the top of every loop, which the end of a level-3 pause does.
+    ScanPause pause(Pause::Stopped);
     break_execute = nullptr;
-    start_run();
   }
   priority_hi[slot] = priority[slot] = 255;
+  authorize_pending[slot] = false;
   int result = 0;
   if (client_socket[slot]) {
     if (!c.out.empty()) send_all_now(client_socket[slot], c.out);

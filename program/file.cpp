@@ -11,6 +11,7 @@
 #include "core/hooks.h"
 #include "core/module.h"
 #include "core/registry.h"
+#include "core/scan_pause.h"
 #include "platform/platform.h"
 #include "program/hmi_io.h"
 #include "program/naming.h"
@@ -324,14 +325,11 @@ bool load_stream(FILE* f, const std::string& fname, int session) {
   current_prog = fname;
   // Loading may take long: the hardware watchdog is switched off (through
   // the configuration row that does exactly that).
-  {
-    u8 sel = gen_sel;
-    gen_sel = 0;
+  gen::on_page(0, [] {
     Iparam off{};
     off.type = ptype::Select;
-    gen::sparam(&off, 0, 5);
-    gen_sel = sel;
-  }
+    return gen::sparam(&off, 0, 5);
+  });
   program_new(true);
   current_loop = 0;
 
@@ -447,10 +445,12 @@ bool exists_nonempty(const std::string& path) {
 }  // namespace
 
 bool program_load_stream(FILE* f, const char* name, int session) {
+  scan_requires(Pause::Stopped);
   return load_stream(f, name ? name : PROGRAM_FILE, session);
 }
 
 bool program_load(const char* name, int session) {
+  scan_requires(Pause::Stopped);
   std::string fname = name ? name : PROGRAM_FILE;
   FILE* f = std::fopen(fname.c_str(), "rb");
   if (!f) return false;
@@ -460,6 +460,9 @@ bool program_load(const char* name, int session) {
 }
 
 bool program_save(const char* name) {
+  // Reads every instruction's rows and records each one's file position,
+  // which a capturing Constant reads as it runs.
+  scan_requires(Pause::Paused);
   std::string fname = (name && *name) ? name : PROGRAM_FILE;
   if (!loop_start[0] || !loop_start[4]) return false;
 
@@ -476,14 +479,13 @@ bool program_save(const char* name) {
     w.str("\x01");
   }
   w.byte(11);
-  u8 sel = gen_sel;
-  for (u8 page = 0; page < 11; ++page) {
-    gen_sel = page;
-    Ilparam sh{};
-    gen::lparam(&sh);
-    write_block(w, sh, [](Iparam* p, u16 g, u16 row) { return gen::gparam(p, g, row); });
-  }
-  gen_sel = sel;
+  for (u8 page = 0; page < 11; ++page)
+    gen::on_page(page, [&] {
+      Ilparam sh{};
+      gen::lparam(&sh);
+      write_block(w, sh, [](Iparam* p, u16 g, u16 row) { return gen::gparam(p, g, row); });
+      return true;
+    });
 
   std::vector<std::pair<Control*, u32>> offsets;
   Module* module = nullptr;

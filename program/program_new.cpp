@@ -6,6 +6,7 @@
 #include "core/engine.h"
 #include "core/module.h"
 #include "core/registry.h"
+#include "core/scan_pause.h"
 #include "program/hmi_io.h"
 
 namespace {
@@ -35,6 +36,7 @@ void forget_program_pointers() {
 void on_program_new(ResetPhase phase, void (*reset)()) { resets(phase).push_back(reset); }
 
 bool program_new(bool loading) {
+  scan_requires(Pause::Stopped);
   for (auto* f : resets(ResetPhase::Detach)) f();
 
   forget_program_pointers();
