@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "core/hooks.h"
+#include "core/scan_pause.h"
 #include "tests/support/fixture.h"
 #include "tests/support/probe.h"
 
@@ -184,29 +185,45 @@ TEST_F(Engine, NoProgramOnlyReschedules) {
   EXPECT_NE(loop_time[0].load(), 0u);
 }
 
-TEST_F(Engine, LockLevelsWithTheThread) {
-  gen_loop_int[0] = 10;
-  add_probes(0, 1, 1);
+TEST_F(Engine, ScanPausesWithTheThread) {
+  // No loop is due, so only the main thread writes the run state here.
   static std::atomic<bool> busy;
   busy = false;
   engine_hooks.io_advance = [] { return busy.load(); };
   start_exec_thread();
-  lock(1);  // halted: acknowledged at the next pass
-  EXPECT_EQ(thread_ctr.load(), 2);
-  lock(1);  // at or below the present level: returns at once
-  release();
+  {
+    ScanPause p(Pause::Paused);  // halted or not: acknowledged at the next pass
+    EXPECT_EQ(thread_ctr.load(), 2);
+    EXPECT_TRUE(scan_level_held(Pause::Paused));
+    EXPECT_FALSE(scan_level_held(Pause::Stopped));
+    { ScanPause inner(Pause::Paused); }  // nested at the same level: nothing changes
+    EXPECT_EQ(thread_ctr.load(), 2);
+  }
   EXPECT_EQ(thread_ctr.load(), 0);
+  EXPECT_FALSE(scan_level_held(Pause::Paused));
 
-  // A transaction in flight holds a level-3 stop until it ends.
+  // A transaction in flight holds a stop until it ends; a stop raised
+  // inside a pause is released by the outer pause, restarting every loop.
   busy = true;
-  auto stopped = std::async(std::launch::async, [] { lock(3); });
+  auto stopped = std::async(std::launch::async, [] {
+    ScanPause outer(Pause::Paused);
+    first_pass[0] = 1;
+    { ScanPause inner(Pause::Stopped); }
+    EXPECT_EQ(thread_ctr.load(), 4);  // the inner pause did not release
+  });
   EXPECT_EQ(stopped.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
   busy = false;
   stopped.get();
-  EXPECT_EQ(thread_ctr.load(), 4);
-  first_pass[0] = 1;
-  release();  // a level-3 stop restarts every loop from the top
   EXPECT_EQ(run.load(), 1);
+  EXPECT_EQ(first_pass[0], 0);
+  EXPECT_EQ(thread_ctr.load(), 0);
+
+  // A halted stop resets the loops the same way but leaves the program halted.
+  {
+    ScanPause p(Pause::Stopped, ScanPause::Halted);
+    first_pass[0] = 1;
+  }
+  EXPECT_EQ(run.load(), 0);
   EXPECT_EQ(first_pass[0], 0);
   EXPECT_EQ(thread_ctr.load(), 0);
 }

@@ -38,6 +38,24 @@ TEST_F(Session, FailedLoginEndsTheSessionFiveSecondsLater) {
   EXPECT_LE(waited, std::chrono::seconds(7));
 }
 
+// "auth" answers the challenge of this connection's own "mvar", once.
+TEST_F(Session, AnAnswerNeedsAFreshChallengeOfItsConnection) {
+  const std::string zeros(32, '0');  // the answer to a never-issued challenge (key 0)
+  Connection fresh = q.session();
+  ASSERT_TRUE(fresh.is_open());
+  EXPECT_EQ(ask(fresh, "auth|" + zeros), L{"fail"});
+
+  Connection asker = q.session(), thief = q.session();
+  Reply r;
+  ASSERT_TRUE(asker.command("mvar|" + quorclient::encode_password(""), r));
+  ASSERT_EQ(r.first().size(), 32u);
+  const std::string answer = quorclient::answer_challenge(r.first(), 0);
+  EXPECT_EQ(ask(thief, "auth|" + answer), L{"fail"});  // not its challenge
+  EXPECT_EQ(ask(asker, "auth|" + zeros), L{"fail"});   // a wrong answer uses it up
+  EXPECT_EQ(ask(asker, "auth|" + answer), L{"fail"});
+  EXPECT_EQ(ask(asker, "users")[0], "none");
+}
+
 TEST_F(Session, ProgrammerPreemptsOtherSessions) {
   Connection op = q.session();
   Connection prog = q.session();
