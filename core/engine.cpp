@@ -75,7 +75,10 @@ void set_next_loop_time(int L) {
 }
 
 void start_loop(int L) {
-  if (loop_start[0]) {
+  // While the scan is stopped the main thread may be replacing the program
+  // (and "!System" with it): only the schedule moves on then, and the
+  // restart that ends the stop clears the queued starts anyway.
+  if (thread_ctr.load(std::memory_order_acquire) != 4 && loop_start[0]) {
     u8 rs = u8(run_status[L].load() + 1);
     if (rs >= 3) {
       sys_set(u16(16 + L), sys_get(u16(16 + L)) + 1.0f);

@@ -27,7 +27,9 @@ inline std::atomic<u8> gen_watchdog_type{4};
 
 // Schedule.
 inline std::atomic<u32> loop_time[4]{};  // next due time of each loop
-inline u32 run_date[4]{};                // scheduled start of the period
+// Scheduled start of the period; also moved by a clock set (hourly resync
+// on the execution thread, "sdate" on the main thread).
+inline std::atomic<u32> run_date[4]{};
 
 // Run state.
 inline std::atomic<u8> run{0};

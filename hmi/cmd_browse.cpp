@@ -121,7 +121,6 @@ void cmd_ipos(HmiCommand& c) {
   int dir = n >= 0 ? 1 : -1;
   u16 type = u16(n >= 0 ? n : -1 - n);
   CursorPos was = cursor_save();
-  ScanPause pause(Pause::Paused);  // the search reads instructions' rows
   for (;;) {
     if (move_instructions(dir) == 0) {
       cursor_restore(was);
@@ -193,6 +192,7 @@ void cmd_varp(HmiCommand& c) {
     t.erase(0, 1);
   }
   CursorPos was = cursor_save();
+  ScanPause pause(Pause::Paused);  // the search reads instructions' rows
   for (;;) {
     if (!current_instruction || move_instructions(dir) == 0) {
       cursor_restore(was);

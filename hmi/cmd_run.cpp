@@ -19,11 +19,11 @@ void cmd_stop(HmiCommand& c) {
   {
     ScanPause p(Pause::Paused);
     run = 0;
-  }
-  if (last_instruction) {
-    current_instruction = last_instruction;
-    current_loop = current_loop_exec;
-    update_module_pointer();
+    if (last_instruction) {
+      current_instruction = last_instruction;
+      current_loop = current_loop_exec;
+      update_module_pointer();
+    }
   }
   current_instruction_last = nullptr;
   reply_one(c.slot, "Stop");
