@@ -221,7 +221,10 @@ class Relay {
     if (down_ < 0) down_ = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK);
     u8 buf[512];
     ssize_t n;
-    while (down_ >= 0 && (n = recv(down_, buf, sizeof buf, 0)) > 0) send(upstream_, buf, size_t(n), MSG_NOSIGNAL);
+    while (down_ >= 0 && (n = recv(down_, buf, sizeof buf, 0)) > 0) {
+      send(upstream_, buf, size_t(n), MSG_NOSIGNAL);
+      forwarded += size_t(n);
+    }
     while ((n = recv(upstream_, buf, sizeof buf, 0)) > 0) held.insert(held.end(), buf, buf + n);
   }
   // Hands the next n held bytes to the controller.
@@ -232,6 +235,7 @@ class Relay {
   }
   u16 port = 0;
   std::vector<u8> held;
+  size_t forwarded = 0;  // request bytes passed on
 
  private:
   int listener_ = -1, upstream_ = -1, down_ = -1;
@@ -366,29 +370,31 @@ TEST_F(IoModbusPeerLoop, TwoShareAPortInTurnAThirdHasItsOwn) {
 
 // With the execution thread running on the real clock: lock(3) returns only
 // once the transaction in flight has ended, and neither that wait nor the
-// polling keeps the processor busy.
+// polling keeps the processor busy. The relay tells when a request is out;
+// holding its reply keeps the transaction in flight.
 TEST_F(IoModbusPeer, Lock3WaitsForATransactionInFlight) {
   PeerProcess peer;
   u16 port = start_tcp(peer);
   ASSERT_NE(port, 0);
+  Relay relay(port);
+  ASSERT_TRUE(relay.ok());
   auto host = make_host_platform();
   plat = host.get();
   gen_loop_int[0] = 10;
   Ivar* st = var("st");
-  Modbus* m = tcp_modbus(port, 3, mb_reg::Unsigned, 1, 5, v);
+  Modbus* m = tcp_modbus(relay.port, 3, mb_reg::Unsigned, 1, 5, v);
   set_ref(m, STATUS, st);
   set_num(m, TIMEOUT, 30);
   IO_def* link = m->port;
-  auto wait_for = [](const std::function<bool()>& f) {
+  bool answer = true;
+  auto wait_for = [&](const std::function<bool()>& f) {
     for (int i = 0; i < 3000; ++i) {
+      relay.step();
+      if (answer && !relay.held.empty()) relay.pass(relay.held.size());
       if (f()) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return false;
-  };
-  auto in_flight = [&] {
-    std::lock_guard g(io_list_mutex);
-    return link->busy && !link->reply_pending;
   };
   start_run();
   start_exec_thread();
@@ -396,12 +402,13 @@ TEST_F(IoModbusPeer, Lock3WaitsForATransactionInFlight) {
 
   // Polling every 10 ms: the thread sleeps between ticks and replies.
   double cpu = cpu_seconds(), wall = wall_seconds();
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(wait_for([&] { return wall_seconds() - wall > 0.3; }));
   double used = cpu_seconds() - cpu, spent = wall_seconds() - wall;
   EXPECT_LT(used, spent / 2) << "the execution thread spins while polling";
 
-  EXPECT_TRUE(peer.pause());  // the next request gets no answer
-  EXPECT_TRUE(wait_for(in_flight));
+  answer = false;  // the next request gets no answer
+  size_t sent = relay.forwarded;
+  EXPECT_TRUE(wait_for([&] { return relay.forwarded > sent; }));
   cpu = cpu_seconds();
   wall = wall_seconds();
   lock(3);
@@ -411,13 +418,11 @@ TEST_F(IoModbusPeer, Lock3WaitsForATransactionInFlight) {
   EXPECT_EQ(st->get(0), 2.0f);  // it ran into its time-out
   EXPECT_GE(spent, 0.1);
   EXPECT_LT(used, spent / 2) << "the execution thread spins while I/O drains";
-  {
-    std::lock_guard g(io_list_mutex);
-    EXPECT_FALSE(link->busy);
-    EXPECT_EQ(link->current, nullptr);
-  }
+  EXPECT_FALSE(link->busy);
+  EXPECT_EQ(link->current, nullptr);
   release();
-  peer.signal(SIGCONT);
+  relay.held.clear();  // late answers
+  answer = true;
   EXPECT_TRUE(wait_for([&] { return st->get(0) == 1.0f; }));  // polling again
   stop_exec_thread();
   plat = &fake;
