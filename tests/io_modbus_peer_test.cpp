@@ -187,6 +187,55 @@ TEST_F(IoModbusPeer, TimeoutAndRetriesWithThePeerStopped) {
   EXPECT_EQ(v->get(0), 1002.0f);
 }
 
+// The controller itself, programmed by a client: a Modbus TCP instruction
+// polls the peer (Status 1); once the peer is gone, Status turns to 2 after
+// the retries and stays there: a client that writes another value into it
+// sees 2 again, as nobody listens on the peer's port any more.
+TEST_F(IoModbusPeer, TheControllerReportsAStoppedServer) {
+  PeerProcess peer;
+  u16 port = start_tcp(peer);
+  ASSERT_NE(port, 0);
+  QuorProcess q;
+  ASSERT_TRUE(q.start());
+  quorclient::Connection c = q.session();
+  ASSERT_TRUE(c.is_open());
+  ASSERT_EQ(c.login(""), "prog");
+  auto ask = [&](const std::string& line) {
+    quorclient::Reply r;
+    EXPECT_TRUE(c.command(line, r)) << line;
+    return r.lines;
+  };
+  auto set = [&](const std::string& line) {  // "sconfig" never answers
+    c.send_line(line);
+    ask("term");
+  };
+  ask("start");
+  ask("insert|Field|0|0");
+  ASSERT_FALSE(ask("insert|Poll|11|1").empty());
+  set("sconfig|st|0|0|263|0|1");
+  set("sconfig|blk|0|0|263|0|2");
+  set("sconfig||0|0|5|0|3");  // Ethernet
+  set("sconfig|127.0.0.1|0|0|264|0|4");
+  set("sconfig||0|" + std::to_string(port) + "|3|0|5");
+  set("sconfig||0|5|3|0|7");   // input register 5: 250
+  set("sconfig||0|10|3|0|10"); // time-out 100 ms
+  set("sconfig||0|2|3|0|11");  // two attempts
+  auto status_is = [&](float want) {
+    for (int i = 0; i < 100; ++i) {
+      if (ask("rvar|st") == std::vector<std::string>{quorclient::float_to_wire(want)}) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  };
+  ASSERT_TRUE(status_is(1.0f));
+  EXPECT_EQ(ask("rvar|blk"), std::vector<std::string>{quorclient::float_to_wire(250.0f)});
+
+  peer.end();
+  EXPECT_TRUE(status_is(2.0f));
+  EXPECT_EQ(ask("svar|st|" + quorclient::float_to_wire(9.0f)), std::vector<std::string>{"OK"});
+  EXPECT_TRUE(status_is(2.0f));
+}
+
 // Stands between the controller and the peer: requests pass at once,
 // replies are held until the test hands them over, in as many segments as
 // it likes.
