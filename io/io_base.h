@@ -21,7 +21,11 @@ u8 io_kind_of_type(u16 type);
 
 class IO_base : public Control {
  public:
-  std::atomic<u8> pending{0};     // attempts left; non-zero: wants a transaction
+  // Attempts left; non-zero: wants a transaction. It hands the request
+  // between execute (which may run on the main thread in a single step)
+  // and the scheduler: stored with release order after the request's
+  // state, loaded with acquire before it is read.
+  std::atomic<u8> pending{0};
   u8 com_type = 2;                // 0 Ethernet, 1-4 serial line
   IO_def* port = nullptr;         // the port attached to
   IO_base* next_on_port = nullptr;
