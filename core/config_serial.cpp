@@ -1,5 +1,7 @@
 // Page 1 "HMI edit/Serial ports": the screen editor's grid and the settings
-// of the four serial ports, kept in the ports' own definitions.
+// of the four serial ports. The I/O subsystem answers reads from the main
+// thread's own copy of the settings and applies writes to the lines; page
+// writes come with the scan stopped (a client's "sconfig", program load).
 #include <algorithm>
 
 #include "core/config_pages.h"

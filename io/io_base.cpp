@@ -1,8 +1,7 @@
 #include "io/io_base.h"
 
-#include <mutex>
-
 #include "core/module.h"
+#include "core/scan_pause.h"
 
 u8 io_kind_of_type(u16 type) {
   switch (type) {
@@ -32,7 +31,7 @@ void delete_port(IO_def* port) {
 
 bool build_list(IO_def* port) {
   if (!port) return false;
-  std::lock_guard g(io_list_mutex);
+  scan_requires(Pause::Stopped);
   IO_base* head = nullptr;
   IO_base* tail = nullptr;
   bool current_kept = false;
@@ -63,7 +62,7 @@ bool build_list(IO_def* port) {
 }
 
 void all_IO_linked_list() {
-  std::lock_guard g(io_list_mutex);
+  scan_requires(Pause::Stopped);
   for (IO_def* p = IO_start_def; p;) {
     IO_def* next = p->next;  // p may be deleted
     build_list(p);
@@ -72,7 +71,7 @@ void all_IO_linked_list() {
 }
 
 void io_detach_all() {
-  std::lock_guard g(io_list_mutex);
+  scan_requires(Pause::Stopped);
   for (Control* c = loop_start[0]; c; c = c->next)
     if (is_io_type(c->num())) {
       auto* b = static_cast<IO_base*>(c);
@@ -90,7 +89,7 @@ IO_base::~IO_base() { delete_IO_def(this); }
 
 int IO_base::check_match(IO_base* inst, IO_def* p) {
   if (!inst || !p) return 0;
-  std::lock_guard g(io_list_mutex);
+  scan_requires(Pause::Stopped);
   if (inst->com_type == 0 && (inst->address.empty() || inst->ip_port == 0)) {
     IO_def* old = inst->port;
     inst->port = nullptr;
@@ -109,7 +108,7 @@ int IO_base::check_match(IO_base* inst, IO_def* p) {
 
 void IO_base::create_IO_def(IO_base* inst) {
   if (!inst) return;
-  std::lock_guard g(io_list_mutex);
+  scan_requires(Pause::Stopped);
   inst->pending.store(0, std::memory_order_relaxed);
   IO_def* previous = inst->port;
   if (previous) {
@@ -141,7 +140,7 @@ void IO_base::create_IO_def(IO_base* inst) {
 
 void IO_base::delete_IO_def(IO_base* inst) {
   if (!inst) return;
-  std::lock_guard g(io_list_mutex);
+  scan_requires(Pause::Stopped);
   IO_def* p = inst->port;
   IO_base* after = inst->next_on_port;
   inst->port = nullptr;

@@ -21,7 +21,11 @@ u8 io_kind_of_type(u16 type);
 
 class IO_base : public Control {
  public:
-  std::atomic<u8> pending{0};     // attempts left; non-zero: wants a transaction
+  // Attempts left; non-zero: wants a transaction. It hands the request
+  // between execute (which may run on the main thread in a single step)
+  // and the scheduler: stored with release order after the request's
+  // state, loaded with acquire before it is read.
+  std::atomic<u8> pending{0};
   u8 com_type = 2;                // 0 Ethernet, 1-4 serial line
   IO_def* port = nullptr;         // the port attached to
   IO_base* next_on_port = nullptr;
@@ -34,12 +38,13 @@ class IO_base : public Control {
 
   // Attaches to the port that matches the communication settings, or to a
   // new one. Called by the derived constructor once the object is complete
-  // and whenever com type, address or IP port change.
+  // and whenever com type, address or IP port change. Scan stopped.
   virtual void create_IO_def(IO_base* inst);
   // Unlinks from the port; a network port nobody uses any more is deleted.
+  // Scan stopped.
   virtual void delete_IO_def(IO_base* inst);
   // 0: cannot run (detaches an unconfigured Ethernet instruction), 1: the
-  // port fits, 2: another port is needed.
+  // port fits, 2: another port is needed. Scan stopped.
   virtual int check_match(IO_base* inst, IO_def* port);
   virtual bool ready() const { return pending.load(std::memory_order_relaxed) != 0; }
 
@@ -53,13 +58,14 @@ class IO_base : public Control {
 
 // Links, in program order, every master I/O instruction attached to port.
 // With none, a network master port is deleted and a serial port's list
-// emptied. Returns false when the port was deleted.
+// emptied. Returns false when the port was deleted. Scan stopped.
 bool build_list(IO_def* port);
-// build_list for every port; after program-editing moves.
+// build_list for every port; after program-editing moves. Scan stopped.
 void all_IO_linked_list();
 // Continues or starts the port's poll pass (execution thread).
 void next_IO_instruction(IO_def* port);
-// Clears every link of the program's I/O instructions to ports.
+// Clears every link of the program's I/O instructions to ports. Scan
+// stopped.
 void io_detach_all();
 // Installs the scheduler's engine and start-up entries (done at start-up;
 // tests that replaced them call it again).

@@ -3,11 +3,13 @@
 #include <cstdio>
 
 #include "core/engine.h"
+#include "core/scan_pause.h"
 #include "io/io_base.h"
 #include "io/serial.h"
 #include "net/sockets.h"
 
 IO_def::IO_def() {
+  scan_requires(Pause::Stopped);
   int position = 1;
   IO_def** link = &IO_start_def;
   while (*link) {
@@ -19,6 +21,7 @@ IO_def::IO_def() {
 }
 
 IO_def::~IO_def() {
+  scan_requires(Pause::Stopped);
   close_fd(descriptor);
   for (IO_def** link = &IO_start_def; *link; link = &(*link)->next)
     if (*link == this) {
@@ -34,17 +37,18 @@ IO_def* io_port_at(int g) {
 }
 
 void create_serial_ports() {
-  std::lock_guard g(io_list_mutex);
+  scan_requires(Pause::Stopped);
   io_detach_all();
   while (IO_start_def) delete IO_start_def;
   for (int i = 0; i < 4; ++i) {
     auto* line = new IO_def();
     line->word = 9600;
   }
+  serial_settings_sync();
 }
 
 void io_reset() {
-  std::lock_guard g(io_list_mutex);
+  scan_requires(Pause::Stopped);
   IO_slave_port_listen(0, io_kind::ModbusSlave, false);
   IO_slave_port_listen(0, io_kind::AsciiSlave, false);
   io_detach_all();
@@ -68,6 +72,7 @@ void io_reset() {
     }
     p = next;
   }
+  serial_settings_sync();
 }
 
 u32 io_msec_of_day() {
@@ -76,7 +81,7 @@ u32 io_msec_of_day() {
 }
 
 void print_list() {
-  std::lock_guard g(io_list_mutex);
+  scan_requires(Pause::Stopped);
   if (!IO_start_def) {
     std::fputs("No IO objects!\n", stdout);
     return;

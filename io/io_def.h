@@ -6,7 +6,6 @@
 #include <netinet/in.h>
 
 #include <array>
-#include <mutex>
 #include <string>
 
 #include "core/types.h"
@@ -59,8 +58,10 @@ struct IO_def {
   sockaddr_in peer{};          // peer of a network master port
 
   // Zeroed, appended to the list; the first four get port numbers 1-4.
+  // Scan stopped, or the execution thread.
   IO_def();
-  // Closes the descriptor and unlinks the record.
+  // Closes the descriptor and unlinks the record. Scan stopped, or the
+  // execution thread.
   ~IO_def();
   IO_def(const IO_def&) = delete;
   IO_def& operator=(const IO_def&) = delete;
@@ -75,24 +76,26 @@ struct IO_def {
 // Head of the list of every port.
 inline IO_def* IO_start_def = nullptr;
 
-// The port list is walked by the execution thread and changed by the main
-// thread. Changes take this mutex (recursively: an edit may rebuild lists
-// and delete ports); the execution thread only ever tries it and skips its
-// I/O work for one step when the main thread holds it, so it never waits.
-inline std::recursive_mutex io_list_mutex;
+// The port list belongs to the execution thread, which walks it on every
+// step without a lock. It changes only while the scan is stopped (lock(3):
+// no transaction in flight, the scheduler idle) or on the execution thread
+// itself (a slave connection accepted or deleted). Every function below
+// that changes it requires the stopped level.
 
 // The four serial port records, made once at start-up (and by tests).
+// Scan stopped.
 void create_serial_ports();
 // The g-th record of the list (1-based), or null.
 IO_def* io_port_at(int g);
 // Deletes every record except the four serial lines, resets those, and
 // closes the slave listeners: the state of a freshly started controller.
+// Scan stopped.
 void io_reset();
 
 // Millisecond of the day by the controller clock (pass times).
 u32 io_msec_of_day();
 
-// Diagnostic dump of the ports to standard output.
+// Diagnostic dump of the ports to standard output (scan stopped).
 void print_list();
 
 // Slave server listeners: index 0 Modbus slave, 1 ASCII slave.
@@ -100,6 +103,7 @@ inline int IO_sockfd[2]{};
 inline sockaddr_in IO_addr[2]{};
 // Deletes the connections of kind (2 or 5), closes its listener and, when
 // enabled and port is non-zero, listens anew. Other kinds do nothing.
+// Scan stopped.
 void IO_slave_port_listen(u16 port, u8 kind, bool enable);
 // Serves the slave listeners and reads their connections (execution thread).
 void process_slave_IOsockets();

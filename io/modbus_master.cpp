@@ -1,5 +1,6 @@
 #include "io/modbus_master.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -198,11 +199,15 @@ u16 Modbus::crc(int length, const IO_def* p) const {
   return com_type == 0 ? 0 : general_crc(length, p);
 }
 
+// Executing hands the armed request to the scheduler: status first, then
+// pending with release order. The scheduler touches status only while
+// pending is non-zero, and clears pending last, so a single step on the
+// main thread (scan paused, I/O going on) never meets it.
 Control* Modbus::execute() {
   if (port && port->kind == io_kind::ModbusMaster && transfer.var &&
-      !(enable.var && enable.get() == 0.0f) && pending.load(std::memory_order_relaxed) == 0) {
-    pending.store(retries, std::memory_order_relaxed);
+      !(enable.var && enable.get() == 0.0f) && pending.load(std::memory_order_acquire) == 0) {
     status = mb_status::Armed;
+    pending.store(retries, std::memory_order_release);
   }
   return next;
 }
@@ -267,16 +272,82 @@ u32 Modbus::build_request(u8* f) const {
 
 void Modbus::give_up(u8 code) {
   status = code;
-  pending.store(0, std::memory_order_relaxed);
   status_var.set(float(code));
+  pending.store(0, std::memory_order_release);
+}
+
+// Opens the connection of a network port when it has none: true once it
+// is established, false while it is still being made or could not be (the
+// descriptor is then 0 again). A connection the peer has closed since the
+// last transaction is made afresh.
+bool Modbus::connect_port(IO_def* p) {
+  for (int round = 0; round < 2; ++round) {
+    if (p->idle_countdown == 0) drop_connection(p);
+    if (!p->descriptor) {
+      p->idle_countdown = IO_IDLE_SECONDS;
+      p->descriptor = Port_out(p->ip_port, p->address.c_str(), &p->peer);
+      p->line_flag = 0;
+      if (!p->descriptor) return false;
+    }
+    if (!p->line_flag) {
+      if (connect(p->descriptor, reinterpret_cast<sockaddr*>(&p->peer), sizeof p->peer) != 0 &&
+          errno != EISCONN) {
+        // Refused or unreachable: no connection for this attempt.
+        if (errno != EINPROGRESS && errno != EALREADY && errno != EINTR) drop_connection(p);
+        return false;
+      }
+      p->line_flag = 1;
+      return true;
+    }
+    // A late reply to an earlier request must not pass for this one.
+    u8 junk[IO_FRAME];
+    bool gone = false;
+    for (int i = 0; i < 16; ++i) {
+      ssize_t n = recv(p->descriptor, junk, sizeof junk, MSG_DONTWAIT);
+      if (n > 0) continue;
+      gone = n == 0 || !transient(errno);
+      break;
+    }
+    if (!gone) return true;
+    drop_connection(p);
+  }
+  return false;
+}
+
+// Whether a connection being made has been established: 1 yes, 0 not yet,
+// -1 it failed.
+int Modbus::connect_done(IO_def* p) {
+  pollfd w{p->descriptor, POLLOUT, 0};
+  if (poll(&w, 1, 0) <= 0) return 0;
+  int err = 0;
+  socklen_t len = sizeof err;
+  if (getsockopt(p->descriptor, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return -1;
+  return err == 0 && (w.revents & POLLOUT) ? 1 : -1;
+}
+
+// Sends the request over the port's connection with its 6-byte header. A
+// send that fails drops the connection: nothing can answer, the attempt
+// runs into its time-out and the next one connects afresh.
+void Modbus::send_tcp(IO_def* p) {
+  u8 request[kTcpHeader + IO_FRAME];
+  u32 length = build_request(request + kTcpHeader);
+  ++p->word;
+  u8* h = request;
+  h[0] = u8(p->word);
+  h[1] = h[2] = h[3] = 0;
+  put16(h + 4, length);  // the high byte is 0 for every request that fits
+  ssize_t sent = send(p->descriptor, request, kTcpHeader + length, MSG_NOSIGNAL | MSG_DONTWAIT);
+  if (sent != ssize_t(kTcpHeader + length)) drop_connection(p);
+  p->reply_timer = 0;
 }
 
 void Modbus::start(IO_def* p) {
+  // Only an armed request; pending first (see execute).
+  if (pending.load(std::memory_order_acquire) == 0) return;
   if (!p || p != port || p->kind != io_kind::ModbusMaster || !transfer.var ||
       status != mb_status::Armed)
     return;
-  u8 request[kTcpHeader + IO_FRAME];
-  u8* f = request + kTcpHeader;
+  u8 f[IO_FRAME];
   u32 length = build_request(f);
   if (length == 0) {
     give_up(mb_status::NotConfigured);
@@ -284,36 +355,11 @@ void Modbus::start(IO_def* p) {
   }
   p->skip = kTcpHeader;
   const bool net = p->port_number == 0;
-  if (net) {
-    if (p->idle_countdown == 0) drop_connection(p);
-    if (!p->descriptor) {
-      p->idle_countdown = IO_IDLE_SECONDS;
-      p->descriptor = Port_out(p->ip_port, p->address.c_str(), &p->peer);
-      p->line_flag = 0;
-      if (!p->descriptor) return;
-    }
-    if (!p->line_flag) {
-      if (connect(p->descriptor, reinterpret_cast<sockaddr*>(&p->peer), sizeof p->peer) != 0 &&
-          errno != EISCONN) {
-        // Still connecting: try again on a later pass. A refused or failed
-        // connection gets a fresh socket then.
-        if (errno != EINPROGRESS && errno != EALREADY && errno != EINTR) drop_connection(p);
-        return;
-      }
-      p->line_flag = 1;
-    }
-    // A late reply to an earlier request must not pass for this one.
-    u8 junk[IO_FRAME];
-    for (int i = 0; i < 16; ++i) {
-      ssize_t n = recv(p->descriptor, junk, sizeof junk, MSG_DONTWAIT);
-      if (n > 0) continue;
-      if (n == 0 || !transient(errno)) {
-        drop_connection(p);  // the peer went away: reconnect next pass
-        return;
-      }
-      break;
-    }
-  } else {
+  // A connection that cannot be made is a failed attempt like a reply that
+  // never comes: the transaction starts and runs into its time-out, unless
+  // the connection is established meanwhile.
+  bool connected = net && connect_port(p);
+  if (!net) {
     u8 junk[IO_FRAME];
     if (serial_read(p->descriptor, junk, IO_FRAME) > 0) set_serial(p, false);
   }
@@ -323,22 +369,18 @@ void Modbus::start(IO_def* p) {
   p->synced = 0;
   p->function = f[1];
   p->progress = 0;
-  if (net) {
-    ++p->word;
-    u8* h = request;
-    h[0] = u8(p->word);
-    h[1] = h[2] = h[3] = 0;
-    put16(h + 4, length);  // the high byte is 0 for every request that fits
-    ssize_t sent = send(p->descriptor, request, kTcpHeader + length, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (sent != ssize_t(kTcpHeader + length)) drop_connection(p);  // times out, then reconnects
-  } else {
+  p->reply_timer = 0;
+  if (connected) {
+    send_tcp(p);
+  } else if (!net) {
     u16 c = modbus_crc(f, length);
     f[length] = u8(c);
     f[length + 1] = u8(c >> 8);
-    serial_write(p->descriptor, f, int(length + 2));
+    // A frame the line did not take whole was not sent: the line is closed
+    // as after a hang-up, and the attempt times out, which re-opens it.
+    if (!serial_write(p->descriptor, f, int(length + 2))) set_serial(p, true);
   }
   std::memcpy(p->frame.data(), f, length);
-  p->reply_timer = 0;
 }
 
 void Modbus::decode(const IO_def* p) {
@@ -364,19 +406,19 @@ void Modbus::decode(const IO_def* p) {
 void Modbus::finish(IO_def* p) {
   p->gap_timer = 0;
   p->reply_pending = 1;
+  u8 left = pending.load(std::memory_order_relaxed);
   if (status == mb_status::Ok) {
-    pending.store(1, std::memory_order_relaxed);
+    left = 1;
     p->idle_countdown = IO_IDLE_SECONDS;
   } else if (p->serial()) {
     set_serial(p, false);  // flush what is left of the failed exchange
   }
-  u8 left = pending.load(std::memory_order_relaxed);
   if (left) --left;
-  pending.store(left, std::memory_order_relaxed);
   if (left == 0)
     status_var.set(float(status));
   else
     status = mb_status::Armed;  // sent again as a retry
+  pending.store(left, std::memory_order_release);
 }
 
 void Modbus::end(IO_def* p) {
@@ -395,6 +437,8 @@ void Modbus::end(IO_def* p) {
   }
   const bool net = p->port_number == 0;
   if (p->reply_timer >= timeout) {
+    // A connection still being made is given up with the attempt.
+    if (net && !p->line_flag) drop_connection(p);
     status = u8(mb_status::Timeout + p->progress);
     finish(p);
     return;
@@ -403,7 +447,15 @@ void Modbus::end(IO_def* p) {
   u8 buf[IO_FRAME];
   int n;
   if (net) {
-    if (!p->descriptor) return;
+    if (!p->descriptor) return;  // nothing can come: wait for the time-out
+    if (!p->line_flag) {
+      int done = connect_done(p);
+      if (done < 0) drop_connection(p);
+      if (done <= 0) return;
+      p->line_flag = 1;
+      send_tcp(p);
+      return;
+    }
     ssize_t r = recv(p->descriptor, buf, sizeof buf, MSG_DONTWAIT);
     if (r == 0 || (r < 0 && !transient(errno))) {
       drop_connection(p);  // nothing more can come: wait for the time-out

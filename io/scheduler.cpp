@@ -1,10 +1,14 @@
 // The I/O scheduler: the part of every execution pass that finishes and
 // starts field transactions, serves the slave sockets and counts port time.
 // It runs on the execution thread; the engine calls it through its hooks.
-#include <mutex>
+// The port list is the execution thread's own: the main thread changes it
+// only while the scan is stopped, so nothing here locks, and no step, tick
+// or second is ever skipped.
+#include <atomic>
 
 #include "core/engine.h"
 #include "core/hooks.h"
+#include "core/scan_pause.h"
 #include "io/io_base.h"
 #include "program/program_new.h"
 
@@ -29,13 +33,23 @@ bool wants_pass(const IO_def* port) {
   return false;
 }
 
-using Guard = std::unique_lock<std::recursive_mutex>;
+// Every port forgets the instruction it was serving.
+void forget_all() {
+  for (IO_def* p = IO_start_def; p; p = p->next) {
+    p->current = nullptr;
+    p->busy = 0;
+    p->reply_pending = 0;
+  }
+}
+
+// Set by a restart of the run state while the scan is not stopped (a single
+// step, the first start): the execution thread forgets at its next step.
+std::atomic<bool> forget_requested{false};
 
 // Finishes or continues the transactions in progress; true while some port
 // still serves an instruction.
 bool io_advance() {
-  Guard g(io_list_mutex, std::try_to_lock);
-  if (!g.owns_lock()) return true;  // the main thread is editing: next step
+  if (forget_requested.exchange(false, std::memory_order_acquire)) forget_all();
   bool serving = false;
   for (IO_def* p = IO_start_def; p; p = p->next) {
     if (p->busy) {
@@ -74,8 +88,6 @@ bool io_advance() {
 void io_start(Control* executed) {
   if (!executed || !is_io_type(executed->num())) return;
   if (!static_cast<IO_base*>(executed)->ready()) return;
-  Guard g(io_list_mutex, std::try_to_lock);
-  if (!g.owns_lock()) return;
   u32 now = io_msec_of_day();
   for (IO_def* p = IO_start_def; p; p = p->next)
     if (!p->current && p->first) {
@@ -86,8 +98,6 @@ void io_start(Control* executed) {
 
 // Slave sockets, then what each listening port received.
 void io_serve() {
-  Guard g(io_list_mutex, std::try_to_lock);
-  if (!g.owns_lock()) return;
   process_slave_IOsockets();
   for (IO_def* p = IO_start_def; p;) {
     IO_def* next = p->next;  // a receive procedure may delete its own port
@@ -96,18 +106,18 @@ void io_serve() {
   }
 }
 
+// start_run: with the scan stopped (or on the execution thread) at once;
+// otherwise the execution thread does it before its next transaction step.
 void io_forget() {
-  std::lock_guard g(io_list_mutex);
-  for (IO_def* p = IO_start_def; p; p = p->next) {
-    p->current = nullptr;
-    p->busy = 0;
-    p->reply_pending = 0;
+  if (scan_level_held(Pause::Stopped)) {
+    forget_requested.store(false, std::memory_order_relaxed);
+    forget_all();
+  } else {
+    forget_requested.store(true, std::memory_order_release);
   }
 }
 
 void io_tick() {
-  Guard g(io_list_mutex, std::try_to_lock);
-  if (!g.owns_lock()) return;
   for (IO_def* p = IO_start_def; p; p = p->next) {
     if (p->gap_timer != 0xFFFFFFFFu) ++p->gap_timer;
     if (p->reply_timer != 0xFFFFFFFFu) ++p->reply_timer;
@@ -115,8 +125,6 @@ void io_tick() {
 }
 
 void io_second() {
-  Guard g(io_list_mutex, std::try_to_lock);
-  if (!g.owns_lock()) return;
   for (IO_def* p = IO_start_def; p; p = p->next)
     if (p->idle_countdown) --p->idle_countdown;
 }
@@ -127,8 +135,6 @@ void io_second() {
 int io_fds(int* fds, int max) {
   u8 ctr = thread_ctr.load(std::memory_order_acquire);
   if (ctr >= 4) return 0;
-  Guard g(io_list_mutex, std::try_to_lock);
-  if (!g.owns_lock()) return 0;
   int n = 0;
   auto add = [&](int fd) {
     if (fd > 0 && n < max) fds[n++] = fd;

@@ -4,10 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <mutex>
+#include <cerrno>
 
 #include "core/config.h"
 #include "core/hooks.h"
+#include "core/scan_pause.h"
 #include "core/startup.h"
 #include "net/sockets.h"
 
@@ -46,6 +47,7 @@ termios serial_termios(const IO_def& line) {
 
 void set_serial(IO_def* line, bool close_only) {
   if (!line) return;
+  scan_requires(Pause::Stopped);
   close_fd(line->descriptor);
   if (close_only || !line->serial()) return;
   const std::string& path = options.serial[line->port_number - 1];
@@ -66,8 +68,19 @@ void set_serial(IO_def* line, bool close_only) {
   (void)tcflush(fd, TCIOFLUSH);
 }
 
-void serial_write(int fd, const u8* bytes, int length) {
-  if (fd > 0 && length > 0) (void)!write(fd, bytes, size_t(length));
+bool serial_write(int fd, const u8* bytes, int length) {
+  if (fd <= 0 || length < 0) return false;
+  int done = 0;
+  while (done < length) {
+    ssize_t n = write(fd, bytes + done, size_t(length - done));
+    if (n > 0)
+      done += int(n);
+    else if (n < 0 && errno == EINTR)
+      continue;
+    else
+      return false;  // full (EAGAIN), hung up, or broken
+  }
+  return true;
 }
 
 int serial_read(int fd, u8* buffer, int max) {
@@ -76,8 +89,21 @@ int serial_read(int fd, u8* buffer, int max) {
   return n < 0 ? -1 : int(n);
 }
 
+void serial_settings_sync() {
+  scan_requires(Pause::Stopped);
+  for (int i = 0; i < 4; ++i) {
+    IO_def* p = io_port_at(i + 1);
+    if (!p || !p->serial()) {
+      serial_settings[i] = SerialSettings{};
+      continue;
+    }
+    serial_settings[i] = {p->kind, p->word, p->line_flag, p->work2};
+  }
+}
+
 // The serial ports of configuration page 1 ("HMI edit/Serial ports") and
-// the TCP slave listeners of page 2.
+// the TCP slave listeners of page 2. Reads come from the main thread's copy;
+// writes change the copy and, with the scan stopped, the line's record.
 namespace {
 
 IO_def* config_line(int port) {
@@ -86,33 +112,45 @@ IO_def* config_line(int port) {
 }
 
 bool serial_get(int port, SerialField field, u32* value) {
-  std::lock_guard g(io_list_mutex);
-  IO_def* p = config_line(port);
-  if (!p) return false;
+  if (port < 0 || port >= 4) return false;
+  const SerialSettings& s = serial_settings[port];
   switch (field) {
-    case SerialField::Kind: *value = p->kind; break;
-    case SerialField::Baud: *value = p->word; break;
-    case SerialField::Parity: *value = p->line_flag; break;
-    case SerialField::Address: *value = p->work2; break;
+    case SerialField::Kind: *value = s.kind; break;
+    case SerialField::Baud: *value = s.baud; break;
+    case SerialField::Parity: *value = s.parity; break;
+    case SerialField::Address: *value = s.address; break;
   }
   return true;
 }
 
 bool serial_set(int port, SerialField field, u32 value) {
-  std::lock_guard g(io_list_mutex);
+  if (port < 0 || port >= 4) return false;
+  scan_requires(Pause::Stopped);
+  SerialSettings& s = serial_settings[port];
   IO_def* p = config_line(port);
-  if (!p) return false;
   switch (field) {
-    case SerialField::Kind: p->kind = u8(std::min<u32>(value, 255)); break;
-    case SerialField::Baud: p->word = value; break;
-    case SerialField::Parity: p->line_flag = u8(std::min<u32>(value, 255)); break;
-    case SerialField::Address: p->work2 = value; break;
+    case SerialField::Kind:
+      s.kind = u8(std::min<u32>(value, 255));
+      if (p) p->kind = s.kind;
+      break;
+    case SerialField::Baud:
+      s.baud = value;
+      if (p) p->word = s.baud;
+      break;
+    case SerialField::Parity:
+      s.parity = u8(std::min<u32>(value, 255));
+      if (p) p->line_flag = s.parity;
+      break;
+    case SerialField::Address:
+      s.address = value;
+      if (p) p->work2 = s.address;
+      break;
   }
   return true;
 }
 
 void serial_clear_receive(int port) {
-  std::lock_guard g(io_list_mutex);
+  scan_requires(Pause::Stopped);
   if (IO_def* p = config_line(port)) {
     p->count = 0;
     p->synced = 0;
@@ -122,7 +160,7 @@ void serial_clear_receive(int port) {
 // A line switched off is closed rather than opened: nothing on it would
 // read the device, and it stays free for other users of the host.
 void serial_reopen(int port) {
-  std::lock_guard g(io_list_mutex);
+  scan_requires(Pause::Stopped);
   if (IO_def* p = config_line(port)) set_serial(p, p->kind == io_kind::Off);
 }
 

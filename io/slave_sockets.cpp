@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "core/scan_pause.h"
 #include "io/io_def.h"
 #include "net/sockets.h"
 
@@ -79,7 +80,7 @@ void serve_listener(int index, u8 kind) {
 void IO_slave_port_listen(u16 port, u8 kind, bool enable) {
   int index = listener_index(kind);
   if (index < 0) return;
-  std::lock_guard g(io_list_mutex);
+  scan_requires(Pause::Stopped);
   for (IO_def* p = IO_start_def; p;) {
     IO_def* next = p->next;
     if (is_connection(p, kind)) delete p;

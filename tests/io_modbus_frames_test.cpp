@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "tests/support/io_fixture.h"
+#include "tests/support/quor_process.h"
 
 namespace {
 
@@ -338,6 +339,47 @@ TEST_F(IoModbusRtuScript, FailuresGiveTheirStatus) {
   EXPECT_EQ(finish(m), mb_status::Timeout);
 }
 
+// A frame the line does not take whole (nobody drains the far end, so its
+// queue is full) is not sent: the line is closed as after a hang-up, a
+// reply that turns up all the same is not taken, and the attempt ends with
+// its time-out, which re-opens and flushes the line.
+TEST_F(IoModbusRtuScript, AFrameTheLineDoesNotTakeIsNotSent) {
+  Modbus* m = serial_modbus(1, 2, mb_reg::Unsigned, 1, 1, v);
+  set_ref(m, STATUS, st);
+  set_num(m, TIMEOUT, 10);
+  int filler = open(ptsname(master_), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(filler, 0);
+  // Filled until it stays full: the pty moves bytes on in the background.
+  const Bytes chunk(4096, 0x55);
+  for (int settled = 0, rounds = 0; settled < 3 && rounds < 10000; ++rounds) {
+    if (write(filler, chunk.data(), chunk.size()) > 0) {
+      settled = 0;
+      continue;
+    }
+    ASSERT_EQ(errno, EAGAIN);
+    ++settled;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  close(filler);
+
+  m->execute();
+  engine_hooks.io_start(m);
+  EXPECT_TRUE(line_->busy);
+  EXPECT_EQ(line_->descriptor, 0);
+  write_all(master_, with_crc({0x01, 0x03, 0x02, 0x00, 0x2A}));
+  EXPECT_EQ(finish(m), mb_status::Timeout);
+  EXPECT_EQ(st->get(0), 2.0f);
+  EXPECT_NE(v->get(0), 42.0f);
+
+  ASSERT_GT(line_->descriptor, 0);
+  while (!read_all(master_).empty()) {
+  }
+  EXPECT_EQ(arm(m), with_crc({0x01, 0x03, 0x00, 0x00, 0x00, 0x01}));
+  write_all(master_, with_crc({0x01, 0x03, 0x02, 0x00, 0x2A}));
+  EXPECT_EQ(finish(m), mb_status::Ok);
+  EXPECT_EQ(v->get(0), 42.0f);
+}
+
 TEST_F(IoModbusRtuScript, OnePortRunsOneTransactionAtATimeAndLock3Waits) {
   Ivar* w = var("w");
   Modbus* a = serial_modbus(1, 2, mb_reg::Unsigned, 1, 1, v);
@@ -504,6 +546,60 @@ TEST_F(IoModbusTcpScript, HeaderLongestRequestAndReconnect) {
   ASSERT_TRUE(pump([&] { return !m_->ready(); }, 100));
   EXPECT_EQ(m_->status, mb_status::Ok);
   EXPECT_EQ(v->get(0), 9.0f);
+}
+
+// A connection that cannot be made is a failed attempt: refused (nobody
+// listens) or never completed (the listener's queue is full, so its SYNs
+// go unanswered). With Retries 2 both end with status 2 after two time-outs,
+// and the next request to a live peer succeeds again.
+TEST_F(IoModbusTcpScript, AConnectionThatCannotBeMadeFailsTheAttempt) {
+  int full = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(full, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(listen(full, 0), 0);
+  socklen_t len = sizeof a;
+  getsockname(full, reinterpret_cast<sockaddr*>(&a), &len);
+  std::vector<int> queued;
+  for (int i = 0; i < 3; ++i) {
+    queued.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    connect(queued.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+
+  struct Case {
+    const char* what;
+    u16 port;
+  } const cases[] = {{"refused", free_port()}, {"never completed", ntohs(a.sin_port)}};
+  Ivar* st = var("st");
+  for (const Case& c : cases) {
+    m_ = tcp_modbus(c.port, 3, mb_reg::Unsigned, 1, 1, v);
+    set_ref(m_, STATUS, st);
+    st->set(0, 1.0f);
+    set_num(m_, TIMEOUT, 5);
+    set_num(m_, RETRIES, 2);
+    u32 t0 = io_msec_of_day();
+    EXPECT_EQ(transact(m_), mb_status::Timeout) << c.what;
+    EXPECT_EQ(st->get(0), 2.0f) << c.what;
+    EXPECT_GE(io_msec_of_day() - t0, 2u * 50) << c.what;
+    EXPECT_EQ(m_->port->descriptor, 0) << c.what;  // no half-made connection kept
+
+    set_num(m_, PORT, port_);
+    m_->execute();
+    Bytes req = next_request();
+    ASSERT_EQ(req.size(), 12u) << c.what;
+    write_all(peer_, {req[0], 0, 0, 0, 0, 5, 0x01, 0x04, 0x02, 0x00, 0x07});
+    ASSERT_TRUE(pump([&] { return !m_->ready(); }, 100));
+    EXPECT_EQ(st->get(0), 1.0f) << c.what;
+    inst_delete(TYPE_MODBUS, m_);
+    tail_ = loop_start[0];
+    close(peer_);
+    peer_ = -1;
+  }
+  m_ = nullptr;
+  for (int fd : queued) close(fd);
+  close(full);
 }
 
 }  // namespace

@@ -220,6 +220,16 @@ TEST_F(IoPorts, SerialLineSettingsFromTheConfigurationPage) {
   Iparam got;
   ASSERT_TRUE(gen::gparam(&got, 3, 3));
   EXPECT_EQ(got.value, 17u);
+  // The page shows the settings as the new-program reset left the line:
+  // the protocol and parity stay, 9600 baud, no slave address.
+  program_new(false);
+  gen_sel = 1;
+  const u32 after_reset[4] = {io_kind::ModbusMaster, 9600, 2, 0};
+  for (u16 row = 0; row < 4; ++row) {
+    ASSERT_TRUE(gen::gparam(&got, 3, row));
+    EXPECT_EQ(got.value, after_reset[row]) << row;
+  }
+  EXPECT_EQ(line->word, 9600u);
 
   // Close-only leaves line 3 closed; reads give -1, writes do nothing.
   set_serial(line, true);
