@@ -190,6 +190,40 @@ TEST(HistoryEndToEnd, DownloadAndCommands) {
   ASSERT_TRUE(c.command("dper||1|0|150", r));
   EXPECT_EQ(r.lines.size(), 150u);
   EXPECT_EQ(r.lines.back(), "9|8590|" + bits(3.25f) + "|" + bits(-1.0f));
+
+  // quorctl: records as CSV, the status, and the file commands.
+  auto run = [&](const std::string& args, std::string* out = nullptr) {
+    std::string cmd = std::string(QUOR_BINARY_DIR) + "/quorctl --port " + std::to_string(q.port()) + " " + args +
+                      " 2>/dev/null";
+    FILE* p = popen(cmd.c_str(), "r");
+    std::string text;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+    int st = pclose(p);
+    if (out) *out = text;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  };
+  std::string out;
+  EXPECT_EQ(run("history per 2 --last 2", &out), 0);
+  EXPECT_EQ(out, "slot,time,date,level,\n8,8580,2000-01-01 02:23:00,3.25,-1\n9,8590,2000-01-01 02:23:10,3.25,-1\n");
+  EXPECT_EQ(run("history per 2 --from 2000-01-01T02:23:05", &out), 0);
+  EXPECT_EQ(out, "slot,time,date,level,\n9,8590,2000-01-01 02:23:10,3.25,-1\n");
+  EXPECT_EQ(run("history per 2", &out), 0);
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 151);
+  EXPECT_EQ(out.substr(out.find('\n') + 1, 5), "10,71");  // the oldest first
+  EXPECT_EQ(run("hstatus per 2", &out), 0);
+  EXPECT_EQ(out.substr(0, 25), "bins=2\nrecords=150\nnewest");
+  EXPECT_EQ(run("history per 3"), 1);  // no such file
+  EXPECT_EQ(run("history per 5"), 2);
+  EXPECT_EQ(run("fcopy quor2.per keep.per"), 0);
+  EXPECT_EQ(q.read("keep.per"), disk);
+  EXPECT_EQ(run("flen keep.per", &out), 0);
+  EXPECT_EQ(out.substr(0, out.find(' ')), std::to_string(disk.size()));
+  EXPECT_EQ(run("fdel keep.per"), 0);
+  EXPECT_FALSE(q.exists("keep.per"));
+  EXPECT_EQ(run("disk", &out), 0);
+  EXPECT_GT(std::stoull(out), 0u);
 }
 
 }  // namespace
