@@ -161,7 +161,10 @@ bool Builder::build(const Job& j) {
   ok = ok && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
   std::lock_guard g(publish_);
-  if (ok && current(j) && std::rename(tmp.c_str(), name.c_str()) == 0) return true;
+  if (ok && current(j) && std::rename(tmp.c_str(), name.c_str()) == 0) {
+    hist_files_changed();
+    return true;
+  }
   ::unlink(tmp.c_str());
   return false;
 }
@@ -177,6 +180,7 @@ std::optional<std::future<bool>> start(HistKind k, const hist_par& p) {
     std::lock_guard g(b.publish_);
     b.generation[kind_index(k)][f].fetch_add(1);
     ::unlink(hist_file_name(k, f).c_str());
+    hist_files_changed();
     std::promise<bool> deleted;
     deleted.set_value(true);
     return deleted.get_future();

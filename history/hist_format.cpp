@@ -21,15 +21,22 @@ void empty_record(HistKind k, u32 n, u8* buf) {
   }
 }
 
-Ring::~Ring() {
+Ring::~Ring() { close(); }
+
+void Ring::close() {
   if (fd >= 0) ::close(fd);
+  fd = -1;
 }
 
 bool Ring::open(HistKind k, int f, bool write) {
+  close();
   if (f < 0 || f >= HIST_FILES) return false;
   kind = k;
   fd = ::open(hist_file_name(k, f).c_str(), (write ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-  if (fd < 0) return false;
+  return fd >= 0 && reload();
+}
+
+bool Ring::reload() {
   u8 h[HEADER_FIXED];
   if (::pread(fd, h, sizeof h, 0) != ssize_t(sizeof h)) return false;
   next = get32(h);
@@ -37,8 +44,8 @@ bool Ring::open(HistKind k, int f, bool write) {
   last = get32(h + 8);
   n = get32(h + 12);
   if (n == 0 || n > HIST_MAX_N) return false;
-  slot = slot_size(k, n);
-  if (first != first_slot(k, n) || last < first || next < first || next > last) return false;
+  slot = slot_size(kind, n);
+  if (first != first_slot(kind, n) || last < first || next < first || next > last) return false;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || st.st_size < off_t(last) * slot + slot) return false;
   return true;

@@ -56,6 +56,9 @@ class Ring {
   // 1..1024, first where n puts it, first <= next <= last, and every slot
   // inside the file.
   bool open(HistKind k, int f, bool write);
+  void close();
+  // Reads and checks the header again (the file may have changed).
+  bool reload();
 
   HistKind kind = HistKind::Periodic;
   int fd = -1;

@@ -83,6 +83,12 @@ bool read_event(int f, u32 record, u32* time, float* data, float* status, u16* e
 bool date_periodic(int f, u32 time, u32* record);
 bool date_event(int f, u32 time, u32* record, int direction);
 
+// Tells the writers that history files may have been replaced, renamed or
+// deleted on disk (creation, uploads, the file commands). Writers keep
+// their files open between records and check them against the disk at
+// least once a second; this makes the next write check at once.
+void hist_files_changed();
+
 // Background creation: true while a build of file f is pending; waits until
 // none is (tests, shutdown).
 bool hist_build_pending(HistKind kind, int f);

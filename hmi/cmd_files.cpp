@@ -9,6 +9,7 @@
 #include <string>
 
 #include "hmi/commands.h"
+#include "history/history.h"
 #include "net/files.h"
 #include "net/user_port.h"
 #include "platform/platform.h"
@@ -39,6 +40,7 @@ struct Copy {
         to = -1;
         if (!ok || std::rename(tmp.c_str(), target.c_str()) != 0) return -1;
         tmp.clear();
+        hist_files_changed();
         return 0;
       }
       for (ssize_t done = 0; done < n;) {
@@ -56,11 +58,13 @@ struct Copy {
 
 void cmd_fdel(HmiCommand& c) {
   del_file(c.text.c_str());
+  hist_files_changed();
   reply_one(c.slot, "OK");
 }
 
 void cmd_fren(HmiCommand& c) {
   ren_file(c.text.c_str(), c.text2.c_str());
+  hist_files_changed();
   reply_one(c.slot, "OK");
 }
 

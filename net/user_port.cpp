@@ -16,6 +16,7 @@
 #include "core/config.h"
 #include "core/engine.h"
 #include "core/hooks.h"
+#include "history/history.h"
 #include "hmi/session.h"
 #include "net/files.h"
 #include "net/sockets.h"
@@ -110,6 +111,7 @@ void finish_upload(int slot) {
     if (ok) ok = chmod(c.up_tmp.c_str(), 0777) == 0;
   }
   if (ok) ok = std::rename(c.up_tmp.c_str(), c.up_target.c_str()) == 0;
+  if (ok) hist_files_changed();  // an uploaded history file replaces the one the writers hold
   if (!ok) unlink(c.up_tmp.c_str());
   close_socket(slot);
 }
