@@ -175,6 +175,12 @@ TEST(HistoryEndToEnd, DownloadAndCommands) {
   ASSERT_TRUE(new_periodic(&p));
   const float v[2] = {3.25f, -1};
   for (unsigned i = 0; i < 160; ++i) ASSERT_TRUE(write_periodic(1, v, 2, 7000 + 10 * i));
+  p.n = 1024;  // a file whose list takes many steps
+  p.file = 2;
+  p.records = 200;
+  ASSERT_TRUE(new_periodic(&p));
+  std::vector<float> wide(1024, 1.0f);
+  for (unsigned i = 0; i < 200; ++i) ASSERT_TRUE(write_periodic(2, wide.data(), 1024, 9000 + i));
   std::filesystem::current_path(old);
   std::ifstream in(q.dir() + "/quor2.per", std::ios::binary);
   std::string disk(std::istreambuf_iterator<char>(in), {});
@@ -190,6 +196,13 @@ TEST(HistoryEndToEnd, DownloadAndCommands) {
   ASSERT_TRUE(c.command("dper||1|0|150", r));
   EXPECT_EQ(r.lines.size(), 150u);
   EXPECT_EQ(r.lines.back(), "9|8590|" + bits(3.25f) + "|" + bits(-1.0f));
+  // A line sent behind a long reply waits for it.
+  ASSERT_TRUE(c.send_raw("dper||2|0|200\rsper||1\r"));
+  quorclient::Reply list, after;
+  ASSERT_TRUE(c.read_block(list));
+  ASSERT_TRUE(c.read_block(after));
+  EXPECT_EQ(list.lines.size(), 200u);
+  EXPECT_EQ(after.first(), "2|150|9|7100|8590|0|10|0");
 
   // quorctl: records as CSV, the status, and the file commands.
   auto run = [&](const std::string& args, std::string* out = nullptr) {
@@ -214,7 +227,7 @@ TEST(HistoryEndToEnd, DownloadAndCommands) {
   EXPECT_EQ(out.substr(out.find('\n') + 1, 5), "10,71");  // the oldest first
   EXPECT_EQ(run("hstatus per 2", &out), 0);
   EXPECT_EQ(out.substr(0, 25), "bins=2\nrecords=150\nnewest");
-  EXPECT_EQ(run("history per 3"), 1);  // no such file
+  EXPECT_EQ(run("history per 4"), 1);  // no such file
   EXPECT_EQ(run("history per 5"), 2);
   EXPECT_EQ(run("fcopy quor2.per keep.per"), 0);
   EXPECT_EQ(q.read("keep.per"), disk);
