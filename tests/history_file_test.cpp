@@ -165,6 +165,14 @@ TEST_F(HistFile, CorruptHeadersAreNeverWrittenThrough) {
     EXPECT_FALSE(date_periodic(2, 0, &rec)) << c.what;
     EXPECT_EQ(bytes("quor3.per"), was) << c.what;
   }
+  // The check at load builds a new file in place of a bad one.
+  per_records[2] = 100;
+  per_bins[2] = 2;
+  per_ptr[2].resize(2);
+  ASSERT_TRUE(check_periodic(2));
+  hist_build_wait();
+  EXPECT_TRUE(write_periodic(2, v, 2, 100));
+  EXPECT_EQ(RawHist("quor3.per").time(0), 100u);
   // A 48-byte name without a terminator stays inside its 48 bytes.
   ASSERT_TRUE(make(K::Event, 2, 2, 100));
   int fd = open("quor3.evt", O_WRONLY);
