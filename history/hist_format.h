@@ -68,7 +68,7 @@ class Ring {
   off_t offset(u32 slot_index) const { return off_t(slot_index) * slot; }
   // The slot after s, wrapping from last to first.
   u32 succ(u32 s) const { return s >= last ? first : s + 1; }
-  // Reads / writes len bytes of slot s at byte `at` within the slot.
+  // Reads len bytes of slot s from byte `at` within it; writes a whole record.
   bool read_slot(u32 s, u32 at, void* buf, u32 len) const;
   bool write_slot(u32 s, const void* buf, u32 len) const;
   bool slot_time(u32 s, u32* t) const;
