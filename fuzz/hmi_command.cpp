@@ -128,6 +128,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (!client_socket[0]) open_session();  // "logoff" ended the last one
       proc_HMI(0, line);
       drain();
+      for (int i = 0; i < 100000 && slot_producing(0); ++i) {  // a reply in steps, to its end
+        slot_flush(0);
+        produce_replies();
+        drain();
+      }
     }
     start = end + 1;
   }

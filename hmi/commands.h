@@ -79,3 +79,22 @@ void cmd_step(HmiCommand&);
 void cmd_sbreak(HmiCommand&);
 void cmd_cbreak(HmiCommand&);
 void cmd_status(HmiCommand&);
+
+// History files (cmd_history.cpp).
+void cmd_sper(HmiCommand&);
+void cmd_hper(HmiCommand&);
+void cmd_tper(HmiCommand&);
+void cmd_dper(HmiCommand&);
+void cmd_sevt(HmiCommand&);
+void cmd_hevt(HmiCommand&);
+void cmd_tevt(HmiCommand&);
+void cmd_devt(HmiCommand&);
+void cmd_pevt(HmiCommand&);
+
+// Files of the working directory (cmd_files.cpp).
+void cmd_fdel(HmiCommand&);
+void cmd_fren(HmiCommand&);
+void cmd_fcopy(HmiCommand&);
+void cmd_fdir(HmiCommand&);
+void cmd_gdisk(HmiCommand&);
+void cmd_flen(HmiCommand&);

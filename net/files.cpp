@@ -22,14 +22,14 @@ bool client_name_ok(std::string_view name) {
   return true;
 }
 
-void flen(const char* name, u32* size, u32* mtime) {
+void flen(const char* name, unsigned long long* size, u32* mtime) {
   struct stat st{};
   if (!name || lstat(name, &st) != 0) {
     *size = 0;
     *mtime = 0;
     return;
   }
-  *size = u32(st.st_size);
+  *size = static_cast<unsigned long long>(st.st_size);
   *mtime = u32(st.st_mtime);
 }
 

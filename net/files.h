@@ -11,7 +11,7 @@ bool client_name_ok(std::string_view name);
 
 // Size in bytes and last modification time of a file (lstat); both 0 when
 // the file does not exist.
-void flen(const char* name, u32* size, u32* mtime);
+void flen(const char* name, unsigned long long* size, u32* mtime);
 // unlink / rename; -1 on success, 0 on failure (names are checked).
 int del_file(const char* name);
 int ren_file(const char* from, const char* to);

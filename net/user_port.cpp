@@ -10,12 +10,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "core/config.h"
 #include "core/engine.h"
 #include "core/hooks.h"
 #include "core/scan_pause.h"
+#include "history/history.h"
 #include "hmi/session.h"
 #include "net/files.h"
 #include "net/sockets.h"
@@ -25,6 +27,9 @@ namespace {
 // Replies beyond this many unsent bytes mean the client does not read: the
 // slot is closed instead of buffering without bound.
 constexpr size_t OUT_LIMIT = 16u << 20;
+// A reply produced in steps gets its next step once the queued output has
+// drained below this.
+constexpr size_t OUT_LOW = 256u << 10;
 
 // Per-connection state that lives across passes.
 struct Conn {
@@ -35,10 +40,13 @@ struct Conn {
   FILE* up = nullptr;
   std::string up_tmp, up_target;
   long long up_total = 0, up_count = 0;
+  // The next step of a reply produced in steps; further lines wait for it.
+  std::function<bool(int)> more;
 
   void reset() {
     in.clear();
     out.clear();
+    more = nullptr;
     up_tmp.clear();
     up_target.clear();
     up_total = up_count = 0;
@@ -104,6 +112,7 @@ void finish_upload(int slot) {
     if (ok) ok = chmod(c.up_tmp.c_str(), 0777) == 0;
   }
   if (ok) ok = std::rename(c.up_tmp.c_str(), c.up_target.c_str()) == 0;
+  if (ok) hist_files_changed();  // an uploaded history file replaces the one the writers hold
   if (!ok) unlink(c.up_tmp.c_str());
   close_socket(slot);
 }
@@ -203,7 +212,8 @@ int handle_line(int slot, std::string line) {
     slot = run_commands(slot, line);
     if (slot < 0) return -1;
   }
-  if (client_socket[slot] && client_socket[slot] != quiblet_socket[slot] && !get_file[slot] && !conns[slot].up) {
+  if (client_socket[slot] && client_socket[slot] != quiblet_socket[slot] && !get_file[slot] && !conns[slot].up &&
+      !conns[slot].more) {
     close_socket(slot);
     return -1;
   }
@@ -212,7 +222,7 @@ int handle_line(int slot, std::string line) {
 
 // Acts on every complete line in the slot's input buffer.
 void process_lines(int slot) {
-  while (slot >= 0 && client_socket[slot]) {
+  while (slot >= 0 && client_socket[slot] && !conns[slot].more) {
     std::string& in = conns[slot].in;
     size_t end = std::string::npos;
     for (size_t i = 0; i < in.size(); ++i)
@@ -425,6 +435,36 @@ void send_data() {
   }
 }
 
+void slot_continue(int slot, std::function<bool(int)> more) {
+  if (slot < 0 || slot >= CLIENT_SLOTS || !client_socket[slot]) return;
+  conns[slot].more = std::move(more);
+}
+
+bool slot_producing(int slot) { return slot >= 0 && slot < CLIENT_SLOTS && conns[slot].more != nullptr; }
+
+bool produce_replies() {
+  bool busy = false;
+  for (int s = 0; s < CLIENT_SLOTS; ++s) {
+    Conn& c = conns[s];
+    // A full queue waits for the socket (the pass polls for it to drain).
+    if (!c.more || !client_socket[s] || c.out.size() >= OUT_LOW) continue;
+    wd_timer = 600;
+    if (c.more(s)) {
+      slot_flush(s);
+      busy = true;
+      continue;
+    }
+    c.more = nullptr;
+    slot_flush(s);
+    if (client_socket[s] != quiblet_socket[s] && !get_file[s]) {
+      close_socket(s);  // a one-shot request ends with its reply
+      continue;
+    }
+    process_lines(s);  // the lines that waited
+  }
+  return busy;
+}
+
 void clients_second() {
   bool hold = no_socket_timeout.load(std::memory_order_relaxed);
   for (int s = 0; s < CLIENT_SLOTS; ++s) {
@@ -441,6 +481,7 @@ void clients_second() {
 int proc_user(int wait_ms) {
   wd_timer = 600;
   send_data();
+  if (produce_replies()) wait_ms = 0;
   pollfd fds[CLIENT_SLOTS + 1];
   int slot_of[CLIENT_SLOTS + 1];
   int n = 0;

@@ -5,6 +5,7 @@
 #pragma once
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <string_view>
 
 #include "core/types.h"
@@ -43,6 +44,15 @@ void clients_second();
 // the socket does not take at once goes out in later passes.
 void slot_queue(int slot, std::string_view bytes);
 void slot_flush(int slot);
+// A reply produced in steps, so that a long one stalls neither the other
+// clients nor the scan: `more` queues the next part of the reply and returns
+// false once it is complete. It is called in later passes whenever the
+// slot's queued output has drained, and the slot's further command lines
+// wait until it is done. Closing the slot drops it.
+void slot_continue(int slot, std::function<bool(int)> more);
+bool slot_producing(int slot);
+// Runs one step of every pending reply; true while any is pending.
+bool produce_replies();
 // Moves a connection (sockets, countdown, buffers) from one slot to another.
 void slot_move(int from, int to);
 // Puts an already connected socket into a free slot as if accepted; returns

@@ -125,10 +125,10 @@ class BoardPlatform : public Platform {
     *rtc_index_ = reg;
     *rtc_data_ = value;
   }
-  u32 free_disk_kib() override {
+  unsigned long long free_disk_kib() override {
     struct statfs s;
     if (statfs("/", &s) != 0) return 0;
-    return static_cast<u32>(static_cast<u32>(s.f_bavail) * static_cast<u32>(s.f_bsize) / 1024u);
+    return static_cast<unsigned long long>(s.f_bavail) * static_cast<unsigned long long>(s.f_bsize) / 1024;
   }
   void sync_disks() override { sync(); }
 

@@ -25,7 +25,7 @@ class FakePlatform : public HostPlatform {
     log(s);
   }
   void write_hostname(const std::string& name) override { log("hostname " + name); }
-  u32 free_disk_kib() override { return free_kib; }
+  unsigned long long free_disk_kib() override { return free_kib; }
 
   // Clock control.
   void set(u32 sec, i32 usec) {
@@ -41,7 +41,7 @@ class FakePlatform : public HostPlatform {
     std::lock_guard g(m_);
     return actions_;
   }
-  u32 free_kib = 1u << 20;
+  unsigned long long free_kib = 1u << 20;
 
  private:
   void log(const std::string& s) {

@@ -74,10 +74,10 @@ void HostPlatform::pc104_out(u16 port, u8 value) {
 u8 HostPlatform::rtc_read(u8 reg) { return rtc_[reg & 127].load(); }
 void HostPlatform::rtc_write(u8 reg, u8 value) { rtc_[reg & 127].store(value); }
 
-u32 HostPlatform::free_disk_kib() {
+unsigned long long HostPlatform::free_disk_kib() {
   struct statfs s;
   if (statfs(".", &s) != 0) return 0;
-  return static_cast<u32>(static_cast<unsigned long long>(s.f_bavail) * s.f_bsize / 1024);
+  return static_cast<unsigned long long>(s.f_bavail) * static_cast<unsigned long long>(s.f_bsize) / 1024;
 }
 
 std::unique_ptr<Platform> make_host_platform() { return std::make_unique<HostPlatform>(); }

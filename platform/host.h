@@ -24,7 +24,7 @@ class HostPlatform : public Platform {
   void ts_feed(u8) override {}
   u8 rtc_read(u8 reg) override;
   void rtc_write(u8 reg, u8 value) override;
-  u32 free_disk_kib() override;
+  unsigned long long free_disk_kib() override;
   void sync_disks() override {}
 
   // Appends one line to host-actions.log.

@@ -49,8 +49,9 @@ class Platform {
   virtual u8 rtc_read(u8 reg) = 0;
   virtual void rtc_write(u8 reg, u8 value) = 0;
 
-  // Free space on "/" in KiB, flushing the file systems.
-  virtual u32 free_disk_kib() = 0;
+  // Free space on "/" in KiB, flushing the file systems (64 bits: disks
+  // beyond 4 GiB of free space are common).
+  virtual unsigned long long free_disk_kib() = 0;
   virtual void sync_disks() = 0;
 
  protected:

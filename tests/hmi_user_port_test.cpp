@@ -110,7 +110,8 @@ TEST_F(UserPortInProcess, OverlongRequestLineClosesTheConnection) {
 
 TEST_F(UserPortInProcess, FileServices) {
   std::ofstream("a.txt") << "12345";
-  u32 size = 1, mtime = 1;
+  unsigned long long size = 1;
+  u32 mtime = 1;
   flen("a.txt", &size, &mtime);
   EXPECT_EQ(size, 5u);
   EXPECT_GT(mtime, 0u);

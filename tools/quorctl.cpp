@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -46,6 +47,23 @@ const char kHelp[] =
     "                             quorctl download quor1.per -o hist.per\n"
     "  upload FILE [--as NAME]    send a local file (under NAME), then read it back\n"
     "                             quorctl upload new.qrn --as quor.qrn\n"
+    "  history per|evt FILE [--last N] [--from TIME]\n"
+    "                             records of history file FILE (1-4) as CSV: slot,\n"
+    "                             time (controller seconds), date, then the bins of a\n"
+    "                             periodic file (empty: never written) or event,name,\n"
+    "                             value,status of an event file; TIME is seconds or\n"
+    "                             YYYY-MM-DD[THH:MM[:SS]]\n"
+    "                             quorctl history per 1 --from 2026-12-07T08:00\n"
+    "  hstatus per|evt FILE       the file's status, one name=value a line\n"
+    "                             quorctl hstatus evt 2\n"
+    "  files | disk               the working directory / free disk space in KiB\n"
+    "                             quorctl files\n"
+    "  flen FILE                  size in bytes and modification time\n"
+    "                             quorctl flen quor1.per\n"
+    "  fdel FILE | fren FROM TO | fcopy FROM TO\n"
+    "                             delete, rename, copy in the working directory\n"
+    "                             (log in as level 0 or 1: empty password by default)\n"
+    "                             quorctl fcopy quor.qrn keep.qrn\n"
     "  raw 'LINE'                 one protocol line; the reply printed as it comes\n"
     "                             quorctl raw 'rvar|level|0'\n"
     "  shell                      interactive: protocol lines in, replies out\n"
@@ -86,13 +104,14 @@ std::string show(float v) {
 class Session {
  public:
   explicit Session(const Args& a) : a_(a) {}
-  // 0, or the exit status of the failure.
-  int open(bool programmer) {
+  // 0, or the exit status of the failure. With `login` the session logs in
+  // even without --password.
+  int open(bool programmer, bool login = false) {
     if (!c_.connect(a_.host, uint16_t(a_.port)) || !c_.open_session()) {
       std::fprintf(stderr, "quorctl: cannot connect to %s:%d\n", a_.host.c_str(), a_.port);
       return 3;
     }
-    if (a_.has_password || programmer) {
+    if (a_.has_password || programmer || login) {
       std::string level = c_.login(a_.password, uint32_t(a_.key));
       if (level == "fail") return failed("login refused");
       if (programmer && level != "prog") return failed("the password does not give the programmer level");
@@ -218,6 +237,205 @@ int cmd_upload(const Args& a, const std::vector<std::string>& w) {
   return 0;
 }
 
+// ---- history and files ---------------------------------------------------
+
+// Controller time counts seconds from 1 January 2000 00:00:00.
+constexpr long long kEpoch2000 = 946684800;
+
+std::string date_text(unsigned long t) {
+  time_t u = time_t(kEpoch2000 + (long long)t);
+  tm d{};
+  gmtime_r(&u, &d);
+  char b[32];
+  std::strftime(b, sizeof b, "%Y-%m-%d %H:%M:%S", &d);
+  return b;
+}
+
+// Seconds, or a date YYYY-MM-DD[THH:MM[:SS]] (also with a blank for T).
+bool parse_time(const std::string& s, unsigned long* t) {
+  char* end = nullptr;
+  unsigned long v = std::strtoul(s.c_str(), &end, 10);
+  if (!s.empty() && !*end) {
+    *t = v;
+    return true;
+  }
+  tm d{};
+  int y = 0, mo = 0, da = 0, h = 0, mi = 0, se = 0;
+  int n = std::sscanf(s.c_str(), "%d-%d-%d%*[T ]%d:%d:%d", &y, &mo, &da, &h, &mi, &se);
+  if (n != 3 && n < 5) return false;
+  d.tm_year = y - 1900;
+  d.tm_mon = mo - 1;
+  d.tm_mday = da;
+  d.tm_hour = h;
+  d.tm_min = mi;
+  d.tm_sec = se;
+  long long u = (long long)timegm(&d) - kEpoch2000;
+  if (u < 0 || u > 0xFFFFFFFFLL) return false;
+  *t = (unsigned long)u;
+  return true;
+}
+
+std::vector<std::string> fields(const std::string& line) {
+  std::vector<std::string> f;
+  size_t start = 0;
+  for (;;) {
+    size_t bar = line.find('|', start);
+    f.push_back(line.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+    if (bar == std::string::npos) return f;
+    start = bar + 1;
+  }
+}
+
+std::string csv(const std::string& s) {
+  if (s.find_first_of(",\"\n") == std::string::npos) return s;
+  std::string q = "\"";
+  for (char c : s) q += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return q + "\"";
+}
+
+// A value's bit pattern as a number; the never-written marker as nothing.
+std::string csv_value(const std::string& wire) {
+  if (wire == "2137108966") return "";  // 0x7F61B1E6
+  float v;
+  return wire_to_float(wire, &v) ? show(v) : wire;
+}
+
+struct HistWhich {
+  bool periodic = true;
+  int file = 0;  // 0..3
+};
+
+int parse_which(const std::vector<std::string>& w, HistWhich* h, const char* use) {
+  if (w.size() < 3 || (w[1] != "per" && w[1] != "evt")) return usage(use);
+  char* end = nullptr;
+  long f = std::strtol(w[2].c_str(), &end, 10);
+  if (*end || f < 1 || f > 4) return usage("FILE must be 1 to 4");
+  h->periodic = w[1] == "per";
+  h->file = int(f - 1);
+  return 0;
+}
+
+int cmd_hstatus(const Args& a, const std::vector<std::string>& w) {
+  HistWhich h;
+  if (int rc = parse_which(w, &h, "hstatus per|evt FILE")) return rc;
+  if (w.size() != 3) return usage("hstatus per|evt FILE");
+  Session s(a);
+  if (int rc = s.open(false)) return rc;
+  Reply r;
+  if (int rc = s.ask((h.periodic ? "sper||" : "sevt||") + std::to_string(h.file), r)) return rc;
+  auto f = fields(r.first());
+  std::vector<std::string> names = {h.periodic ? "bins" : "events", "records", "newest", "oldest_time", "newest_time"};
+  if (h.periodic) names.push_back("interval");
+  names.push_back("oldest");
+  names.push_back("selection_set");
+  for (size_t i = 0; i < names.size() && i < f.size(); ++i) std::printf("%s=%s\n", names[i].c_str(), f[i].c_str());
+  return 0;
+}
+
+int cmd_history(const Args& a, const std::vector<std::string>& w) {
+  const char* use = "history per|evt FILE [--last N] [--from TIME]";
+  HistWhich h;
+  if (int rc = parse_which(w, &h, use)) return rc;
+  unsigned long last = 0, from = 0;
+  bool has_from = false;
+  for (size_t i = 3; i < w.size(); ++i) {
+    if (w[i] == "--last" && i + 1 < w.size()) {
+      char* end = nullptr;
+      last = std::strtoul(w[++i].c_str(), &end, 10);
+      if (*end || last == 0) return usage("--last needs a count");
+    } else if (w[i] == "--from" && i + 1 < w.size()) {
+      if (!parse_time(w[++i], &from)) return usage("--from needs seconds or YYYY-MM-DD[THH:MM[:SS]]");
+      has_from = true;
+    } else {
+      return usage(use);
+    }
+  }
+  Session s(a);
+  if (int rc = s.open(false)) return rc;
+  const std::string f = std::to_string(h.file);
+  Reply st, head, recs;
+  if (int rc = s.ask((h.periodic ? "sper||" : "sevt||") + f, st)) return rc;
+  auto sf = fields(st.first());
+  if (sf.size() < 7) return failed("bad status reply: " + st.first());
+  const unsigned long records = std::strtoul(sf[1].c_str(), nullptr, 10);
+  const unsigned long newest = std::strtoul(sf[2].c_str(), nullptr, 10);
+  const unsigned long newest_time = std::strtoul(sf[4].c_str(), nullptr, 10);
+  const unsigned long oldest = std::strtoul(sf[h.periodic ? 6 : 5].c_str(), nullptr, 10);
+  if (int rc = s.ask((h.periodic ? "hper||" : "hevt||") + f, head)) return rc;
+  std::vector<std::string> names;
+  for (const auto& l : head.lines) {
+    auto hf = fields(l);
+    names.push_back(hf.size() > 1 ? hf[1] : "");
+  }
+  std::string title = "slot,time,date";
+  if (h.periodic)
+    for (const auto& n : names) title += "," + csv(n);
+  else
+    title += ",event,name,value,status";
+  std::printf("%s\n", title.c_str());
+  if (records == 0 || newest_time == 0) return 0;  // never written
+
+  // The valid records run from the oldest to the newest slot.
+  unsigned long count = (newest + records - oldest) % records + 1, start = oldest;
+  if (has_from) {
+    Reply t;
+    std::string q = h.periodic ? "tper||" + f + "|" + std::to_string(from) : "tevt||" + f + "|" + std::to_string(from) + "|0";
+    if (!s.conn().command(q, t, 30000)) return failed("no reply from the controller");
+    if (t.fail()) return 0;
+    start = std::strtoul(t.first().c_str(), nullptr, 10);
+    count = (newest + records - start) % records + 1;
+  }
+  if (last && last < count) {
+    start = (start + count - last) % records;
+    count = last;
+  }
+  std::string q = (h.periodic ? "dper||" : "devt||") + f + "|2|" + std::to_string(count) + "|" + std::to_string(start);
+  if (!s.conn().command(q, recs, 600000)) return failed("no reply from the controller");
+  if (recs.fail()) return failed(q.substr(0, 4) + ": fail");
+  for (const auto& l : recs.lines) {
+    auto rf = fields(l);
+    if (rf.size() < 2) continue;
+    unsigned long t = std::strtoul(rf[1].c_str(), nullptr, 10);
+    if (t == 0 || (has_from && t < from)) continue;
+    std::string row = rf[0] + "," + rf[1] + "," + date_text(t);
+    if (h.periodic) {
+      for (size_t i = 2; i < rf.size(); ++i) row += "," + csv_value(rf[i]);
+    } else if (rf.size() >= 5) {
+      unsigned long ev = std::strtoul(rf[4].c_str(), nullptr, 10);
+      std::string name = ev >= 1 && ev <= names.size() ? names[ev - 1] : "";
+      row += "," + rf[4] + "," + csv(name) + "," + csv_value(rf[2]) + "," + csv_value(rf[3]);
+    }
+    std::printf("%s\n", row.c_str());
+  }
+  return 0;
+}
+
+// File commands: one protocol line; changes need a login.
+int cmd_file(const Args& a, const std::vector<std::string>& w) {
+  const std::string& c = w[0];
+  std::string line;
+  bool change = c == "fdel" || c == "fren" || c == "fcopy";
+  if (c == "files" && w.size() == 1) line = "fdir";
+  else if (c == "disk" && w.size() == 1) line = "gdisk";
+  else if ((c == "flen" || c == "fdel") && w.size() == 2) line = c + "|" + w[1];
+  else if ((c == "fren" || c == "fcopy") && w.size() == 3) line = c + "|" + w[1] + "~" + w[2];
+  else return usage(c == "files" || c == "disk" ? c + " takes no arguments" : "wrong arguments to " + c);
+  for (size_t i = 1; i < w.size(); ++i)
+    if (w[i].find_first_of("|~") != std::string::npos) return usage("file names cannot hold | or ~");
+  Session s(a);
+  if (int rc = s.open(false, change)) return rc;
+  Reply r;
+  if (!s.conn().command(line, r, 600000)) return failed("no reply from the controller");
+  if (r.fail()) return failed(c + ": fail");
+  if (c == "flen") {
+    auto f = fields(r.first());
+    std::printf("%s %s\n", f[0].c_str(), f.size() > 1 ? f[1].c_str() : "0");
+    return 0;
+  }
+  print_reply(r);
+  return 0;
+}
+
 int cmd_raw(const Args& a, const std::vector<std::string>& w) {
   if (w.size() != 2) return usage("raw 'LINE'");
   Session s(a);
@@ -313,6 +531,9 @@ int main(int argc, char** argv) {
   if (c == "download") return cmd_download(a, w);
   if (c == "upload") return cmd_upload(a, w);
   if (c == "raw") return cmd_raw(a, w);
+  if (c == "history") return cmd_history(a, w);
+  if (c == "hstatus") return cmd_hstatus(a, w);
+  if (c == "files" || c == "disk" || c == "flen" || c == "fdel" || c == "fren" || c == "fcopy") return cmd_file(a, w);
   if (c == "shell") return no_args(0) ? 2 : cmd_shell(a);
   return usage("unknown command " + c);
 }
