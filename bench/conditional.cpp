@@ -31,7 +31,9 @@ double cpu_now() {
   return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
 }
 
-Control* make(Control* after, u16 type, const char* formula, const char* result) {
+// An instruction of the type after `after` in module m, with one row.
+Control* make(Control* m, Control* after, u16 type, const char* formula, const char* result) {
+  current_module = m;
   Control* c = inst_create(type, after, "b", 1);
   if (!c) std::abort();
   if (formula) {
@@ -45,26 +47,27 @@ Control* make(Control* after, u16 type, const char* formula, const char* result)
   return c;
 }
 
-// Builds a module in loop L holding either the blocks or only their
-// deciding Expressions; returns the module.
-Control* build(int L, const char* name, bool blocks, int body) {
-  Control* last = loop_start[L];
-  while (last->next != loop_start[L + 1]) last = last->next;
-  Control* m = inst_create(0, last, name, 0);
-  current_module = m;
-  Control* c = m;
+// The blocks in a module of loop 1, their deciding Expressions in a module
+// of loop 2. Both are made element by element in turn, so that both lie
+// spread through memory alike. Returns the first module.
+Control* build(int body) {
+  Control* blocks = inst_create(0, loop_start[0], "Blocks", 0);
+  Control* exprs = inst_create(0, loop_start[1], "Exprs", 0);
+  Control *b = blocks, *e = exprs;
+  auto branch = [&] {
+    for (int k = 0; k < body; ++k) b = make(blocks, b, 20, "s + 1", "s");
+  };
   for (int i = 0; i < kBlocks; ++i) {
     // Conditions on cells that hold 0: all false.
-    c = make(c, blocks ? 21 : 20, "a > 5", "ca");
-    if (blocks)
-      for (int k = 0; k < body; ++k) c = make(c, 20, "s + 1", "s");
-    c = make(c, blocks ? 22 : 20, "b > 5", "cb");
-    if (blocks) {
-      for (int k = 0; k < body; ++k) c = make(c, 20, "s + 1", "s");
-      c = make(c, 23, nullptr, nullptr);
-    }
+    b = make(blocks, b, 21, "a > 5", "ca");
+    e = make(exprs, e, 20, "a > 5", "ca");
+    branch();
+    b = make(blocks, b, 22, "b > 5", "cb");
+    e = make(exprs, e, 20, "b > 5", "cb");
+    branch();
+    b = make(blocks, b, 23, nullptr, nullptr);
   }
-  return m;
+  return blocks;
 }
 
 // One pass of loop L as the execution thread runs it.
@@ -93,8 +96,7 @@ int main(int argc, char** argv) {
   // The blocks in loop 1, the Expressions alone in loop 2.
   for (auto& p : gen_loop_int) p = 0;
   gen_loop_int[0] = gen_loop_int[1] = 1000;
-  Control* blocks = build(0, "Blocks", true, body);
-  build(1, "Exprs", false, body);
+  Control* blocks = build(body);
   run.store(1);
 
   // Best of several rounds, each measuring both loops in turn.
