@@ -6,11 +6,13 @@ Control::Control(Control* p, const char* d) : prev(p), desc(d ? d : "") {
     prev->next = this;
     if (next) next->prev = this;
   }
+  program_shape_changed();
 }
 
 Control::~Control() {
   if (prev) prev->next = next;
   if (next) next->prev = prev;
+  program_shape_changed();
 }
 
 void Control::new_desc(const char* text) {

@@ -2,6 +2,7 @@
 // through which clients, the program file and configuration pages read and
 // write settings without knowing the class.
 #pragma once
+#include <atomic>
 #include <string>
 
 #include "core/variable.h"
@@ -48,6 +49,13 @@ struct Iparam {
     value = v;
   }
 };
+
+// Changes whenever an element joins or leaves a program list or a block of
+// elements is moved (main thread, scan stopped). What the scan derives from
+// the order of the list (the jump targets of conditional blocks) is worked
+// out again when it has changed.
+inline std::atomic<u32> program_shape{1};
+inline void program_shape_changed() { program_shape.fetch_add(1, std::memory_order_relaxed); }
 
 class Control {
  public:

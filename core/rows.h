@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/control.h"
+#include "core/convert.h"
 #include "core/scan_pause.h"
 
 template <class T>
@@ -173,7 +174,7 @@ Row<typename A::T> num_row(const char* label, u16 type, double lo = 0, double hi
                double v = p.type == ptype::Float ? std::trunc(double(p.f())) : double(p.value);
                if (std::isnan(v)) v = 0;
                if (r.lo < r.hi) v = std::clamp(v, r.lo, r.hi);
-               A::at(o, g) = static_cast<F>(v);
+               A::at(o, g) = saturate<F>(v);  // rows without bounds too
              }
              return true;
            },

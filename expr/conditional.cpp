@@ -1,5 +1,7 @@
 #include "expr/conditional.h"
 
+#include <vector>
+
 #include "core/engine.h"
 #include "core/registry.h"
 
@@ -31,20 +33,35 @@ Control* If::ifelse_execute() {
   return next;
 }
 
-Control* If::next_if() {
-  int nested = 0;
-  for (Control* c = next; c; c = c->next) {
-    u16 t = c->num();
-    if (t == 0) return c;  // blocks never leave their module
-    if (nested) {
-      if (t == kIf) ++nested;
-      if (t == kEndIf) --nested;
-      continue;
+// One pass over the module with a stack of the blocks open at each point;
+// each entry is the If or ElseIf of that block still waiting for its
+// target. An ElseIf outside any block waits like an If.
+void If::find_targets(Control* from) {
+  const u32 shape = program_shape.load(std::memory_order_relaxed);
+  Control* c = from;
+  while (c->prev && c->prev->num() != 0) c = c->prev;
+  std::vector<If*> open;  // null: a block opened by a foreign 21
+  auto settle = [&](Control* target) {
+    If* waiting = open.back();
+    open.pop_back();
+    if (waiting) {
+      waiting->target_ = target;
+      waiting->target_shape_ = shape;
     }
-    if (t == kIf) nested = 1;
-    else if (t == kElseIf || t == kEndIf) return c;
+  };
+  for (; c; c = c->next) {
+    u16 t = c->num();
+    if (t == 0) break;  // blocks never leave their module
+    if (t == kIf) {
+      open.push_back(dynamic_cast<If*>(c));
+    } else if (t == kElseIf) {
+      if (!open.empty()) settle(c);
+      open.push_back(dynamic_cast<If*>(c));
+    } else if (t == kEndIf && !open.empty()) {
+      settle(c);
+    }
   }
-  return nullptr;
+  while (!open.empty()) settle(c);  // the next module, or the list's end
 }
 
 Control* ElseIf::execute() {

@@ -14,10 +14,21 @@ class If : public Expression {
 
   // The first ElseIf or EndIf of this block after this instruction, or the
   // next module, whichever comes first; nested blocks are passed over.
-  Control* next_if();
+  // Worked out for the whole module at the first call after the program
+  // list changed (program_shape), then kept.
+  Control* next_if() {
+    if (target_shape_ != program_shape.load(std::memory_order_relaxed)) find_targets(this);
+    return target_;
+  }
   // Evaluates the condition at the current level: next when true, else
   // next_if().
   Control* ifelse_execute();
+
+ private:
+  // Sets the target of every If and ElseIf of the module around `from`.
+  static void find_targets(Control* from);
+  Control* target_ = nullptr;
+  u32 target_shape_ = 0;  // program_shape when target_ was found
 };
 
 class ElseIf : public If {

@@ -46,8 +46,19 @@ struct ExpressionRows {
     p.text = t.empty() ? nullptr : t.c_str();
   }
   static bool set_text(Expression& e, u16 g, const Iparam& p, const Row<Expression>&) {
-    if (p.text && std::strlen(p.text) > Expression::MAX_TEXT) return false;
-    return compile_row(at(e, g), p.text);
+    ExpRow& r = at(e, g);
+    if (p.text && std::strlen(p.text) > Expression::MAX_TEXT) {
+      // The program file keeps only MAX_TEXT characters, so a longer
+      // formula is refused and the row left empty. Its status is where it
+      // first fails: where the compiler stops, else the first character
+      // beyond what is kept (both kept below 256).
+      compile_row(r, p.text);
+      u8 status = r.status ? r.status : u8(std::min<size_t>(Expression::MAX_TEXT + 1, 255));
+      compile_row(r, nullptr);
+      r.status = status;
+      return false;
+    }
+    return compile_row(r, p.text);
   }
   static void get_comment(Expression& e, u16 g, Iparam& p, const Row<Expression>&) {
     const std::string& t = at(e, g).comment;

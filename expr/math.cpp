@@ -4,13 +4,6 @@
 
 #include "net/ioport.h"
 
-u32 wrap_u32(float x) {
-  if (!std::isfinite(x)) return 0;
-  double t = std::fmod(std::trunc(double(x)), 4294967296.0);
-  if (t < 0) t += 4294967296.0;
-  return u32(t);
-}
-
 double es(double t) {
   t = std::clamp(t, -100.0, 100.0);
   return 0.61078 * std::exp(17.269 * t / (t + 237.3));
@@ -73,8 +66,9 @@ float rare(float a, float b, u16 code) {
   double x = a;
   switch (code) {
     case op::Mod: {
-      u32 d = wrap_u32(b);
-      return d == 0 ? OVERFLOW_VALUE : float(wrap_u32(a) % d);
+      // Negative operands convert as the two's-complement pattern.
+      u32 d = wrap<u32>(b);
+      return d == 0 ? OVERFLOW_VALUE : float(wrap<u32>(a) % d);
     }
     case op::FuzzyOr: return std::max(make_fuzzy(a), make_fuzzy(b));
     case op::FuzzyAnd: return std::min(make_fuzzy(a), make_fuzzy(b));

@@ -7,6 +7,7 @@
 #include <bit>
 #include <cmath>
 
+#include "core/convert.h"
 #include "core/types.h"
 
 // Operator codes. 1..21 are written between operands, 22..34 are the
@@ -32,20 +33,12 @@ inline constexpr float MISSING_FROM = 3.0e38f;
 
 // Clamp to 0..2^24-1 and truncate: the operand of bitwise, date and time
 // operators. NaN gives 0.
-inline u32 make_binary(float x) {
-  if (!(x > 0.0f)) return 0;
-  if (x >= 16777215.0f) return 16777215u;
-  return u32(x);
-}
+inline u32 make_binary(float x) { return saturate<u32>(x, 0, 16777215u); }
 // Clamp to 0.0..1.0 (NaN gives 0.0).
 inline float make_fuzzy(float x) {
   if (!(x > 0.0f)) return 0.0f;
   return x < 1.0f ? x : 1.0f;
 }
-// Truncation toward zero to the 32-bit pattern of the integer (negative
-// values as two's complement, larger values modulo 2^32, NaN and infinity 0).
-u32 wrap_u32(float x);
-
 // Saturation vapour pressure in kPa at T degrees Celsius (clamped to
 // -100..100), Tetens equation.
 double es(double t);

@@ -94,7 +94,7 @@ bool Translate::resize(u16 n) {
 
 Control* Translate::execute() {
   if (!input_.var || !result_.var) return next;
-  const u32 k = inst::to_u32(input_.get());
+  const u32 k = saturate<u32>(input_.get());
   const u32 n = static_cast<u32>(entries_.size());
   u32 r;
   if (direction_ == CountToRandom) {
@@ -199,7 +199,7 @@ u16 Fan::select_block() {
       }
     }
   } else if (count_index_.var) {
-    block = inst::to_u32(count_index_.get());
+    block = saturate<u32>(count_index_.get());
   }
   return static_cast<u16>(std::min<u32>(block, blocks_ - 1u));
 }

@@ -1,41 +1,12 @@
 // What the instruction families share: block reference rows, time-count
-// rows, the per-loop engine values an instruction reads while it executes,
-// and safe conversions between cell floats and unsigned counts.
+// rows, and the per-loop engine values an instruction reads while it
+// executes. Cell values become integers through core/convert.h.
 #pragma once
-#include <cmath>
-
+#include "core/convert.h"
 #include "core/engine.h"
 #include "core/rows.h"
 
 namespace inst {
-
-// ---- Conversions ------------------------------------------------------
-// C++ leaves float-to-integer conversion undefined outside the target
-// range; cells can hold anything, so every conversion saturates.
-
-// Truncates toward zero; NaN and negatives give 0, values beyond the range
-// give 0xFFFFFFFF.
-inline u32 to_u32(double v) {
-  if (!(v > 0.0)) return 0;  // also NaN
-  if (v >= 4294967295.0) return 0xFFFFFFFFu;
-  return static_cast<u32>(v);
-}
-// Truncates toward zero, saturating at the i32 range; NaN gives 0.
-inline i32 to_i32(double v) {
-  if (std::isnan(v)) return 0;
-  if (v <= -2147483648.0) return INT32_MIN;
-  if (v >= 2147483647.0) return INT32_MAX;
-  return static_cast<i32>(v);
-}
-// The low 16 bits of v truncated to an integer, as a two's complement
-// machine would give them (-1 gives 0xFFFF). Exact for every finite float;
-// non-finite values give 0xFFFF.
-inline u16 low16(double v) {
-  if (!std::isfinite(v)) return 0xFFFFu;
-  double m = std::fmod(std::trunc(v), 65536.0);  // exact, sign of v
-  if (m < 0) m += 65536.0;
-  return static_cast<u16>(m);
-}
 
 // ---- Engine values of the loop that is executing ----------------------
 

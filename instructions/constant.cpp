@@ -5,22 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/convert.h"
 #include "core/registry.h"
 #include "instructions/common.h"
 #include "program/file.h"
-
-namespace {
-
-// The truncated integer's 32-bit pattern (negative values as two's
-// complement, 2^32 and beyond modulo 2^32).
-u32 truncate_u32(float v) {
-  if (!std::isfinite(v)) return 0;
-  double t = std::fmod(std::trunc(double(v)), 4294967296.0);
-  if (t < 0) t += 4294967296.0;
-  return u32(t);
-}
-
-}  // namespace
 
 const RowTable<Constant> Constant::rows{
     {
@@ -63,7 +51,7 @@ bool Constant::resize(u16 n) {
 }
 
 u32 Constant::wire_value(float v) const {
-  return data_type_ == ptype::Float ? float_bits(v) : truncate_u32(v);
+  return data_type_ == ptype::Float ? float_bits(v) : wrap<u32>(v);
 }
 
 bool Constant::gparam(Iparam* p, u16 group, u16 row) {

@@ -170,9 +170,9 @@ void Convert::coeff() {
 }
 
 void Convert::commanded_fit() {
-  resize(static_cast<u16>(std::min<u32>(inst::to_u32(control_.get(2)), MAX_PAIRS)));
-  degree_ = static_cast<u8>(std::min<u32>(inst::to_u32(control_.get(1)), 255));
-  const u32 f = inst::to_u32(control_.get(3));
+  resize(static_cast<u16>(std::min<u32>(saturate<u32>(control_.get(2)), MAX_PAIRS)));
+  degree_ = static_cast<u8>(std::min<u32>(saturate<u32>(control_.get(1)), 255));
+  const u32 f = saturate<u32>(control_.get(3));
   function_ = f <= LogE ? static_cast<u8>(f) : u8(Normal);
   clamp_degree();
 

@@ -13,7 +13,7 @@ template <auto M>
 Row<Correct> hex_float(const char* label) {
   return rows::custom<Correct>(
       label, ptype::Hex,
-      [](Correct& o, u16, Iparam& p, const Row<Correct>&) { p.value = inst::to_u32(o.*M); },
+      [](Correct& o, u16, Iparam& p, const Row<Correct>&) { p.value = saturate<u32>(o.*M); },
       [](Correct& o, u16, const Iparam& p, const Row<Correct>&) {
         o.*M = static_cast<float>(p.value);
         return true;
@@ -73,7 +73,7 @@ Control* Correct::execute() {
     captured_.set(2, 0.0f);
     captured_.set(3, 1.0f);
   }
-  const u32 type = type_.var ? std::min<u32>(inst::to_u32(type_.get()), 2) : 0;
+  const u32 type = type_.var ? std::min<u32>(saturate<u32>(type_.get()), 2) : 0;
 
   float v = input_.get();
   if (++write_ >= ring_.size()) write_ = 0;

@@ -58,7 +58,7 @@ Control* Pwm::execute() {
   if (++counter_ >= frame_) counter_ = 0;
   // Single precision, as the duty is: 0.7 of 10 is 7 executions, not 6.
   // A negative duty gives 0 (always off).
-  u32 n = inst::to_u32(Idata(frame_) * input_.get());
+  u32 n = saturate<u32>(Idata(frame_) * input_.get());
   if (n < minimum_) n = 0;
   result_.set(counter_ < n ? 1.0f : 0.0f);
   return next;
@@ -100,7 +100,7 @@ Control* Timepos::execute() {
   if (x < 0.0f) x = 0.0f;
   // The demanded position; never beyond full travel, which single
   // precision could otherwise round past for very long travel times.
-  u32 t = inst::to_u32(Idata(open_time_) * x);
+  u32 t = saturate<u32>(Idata(open_time_) * x);
   if (t > open_time_) t = open_time_;
 
   // A movement in progress runs on until it reaches its stop.

@@ -13,7 +13,7 @@ constexpr float DEG_PER_RAD = 57.29578f;
 constexpr float RAD_PER_DEG = 0.01745329f;
 }  // namespace
 
-void Accum::add(float x) {
+void Accum::add(float x, bool angles) {
   ++n;
   const float nf = static_cast<float>(n);
   const float delta = x - mean;
@@ -22,6 +22,7 @@ void Accum::add(float x) {
   max = std::max(max, x);
   min = std::min(min, x);
   total += x;
+  if (!angles) return;
   const float r = x * RAD_PER_DEG;
   const float s = std::sin(r), c = std::cos(r);
   sin += s;
@@ -131,7 +132,7 @@ void Circbuf::clear_ring() {
 
 Control* Circbuf::execute() {
   if (!input_.var || !results_.var || ring_.empty()) return next;
-  const u32 c = control_.var ? inst::to_u32(control_.get()) : SampleCompute;
+  const u32 c = control_.var ? saturate<u32>(control_.get()) : SampleCompute;
   if (c == Idle) return next;
 
   const u16 L = static_cast<u16>(ring_.size());
@@ -148,12 +149,13 @@ Control* Circbuf::execute() {
     bool any_invalid = false;
     // The count was capped when set, but the buffer may have shrunk since.
     const u16 count = std::min(calc.count, L);
+    const bool angles = circular(calc.type);
     u16 k = newest;
     for (u16 j = 0; j < count; ++j) {
       const Sample& s = ring_[k];
       const u32 bits = status_bits(s.status);
       if (bits <= max_valid_) {
-        a.add(s.value);
+        a.add(s.value, angles);
         valid_bits |= bits;
       } else if (bits != NO_DATA) {
         invalid_bits |= bits;
@@ -211,14 +213,16 @@ void Stat::reset() {
 
 Control* Stat::execute() {
   if (!input_.var || !results_.var || !control_.var) return next;
-  const u32 c = inst::to_u32(control_.get());
+  const u32 c = saturate<u32>(control_.get());
   if (reset_pending_ || c == Clear) reset();
   if (c == Idle) return next;
 
   const u32 bits = status_bits(input_.get(1));
   if (bits <= max_valid_) {
     valid_bits_ |= bits;
-    acc_.add(input_.get(0));
+    // Every calculation reads the same sums, and a calc type may change
+    // while they accumulate: the angle sums are always kept.
+    acc_.add(input_.get(0), true);
   } else {
     invalid_bits_ = invalid_bits_ == NO_DATA ? bits : invalid_bits_ | bits;
   }

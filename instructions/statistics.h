@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/convert.h"
 #include "core/rows.h"
 
 namespace stats {
@@ -31,11 +32,7 @@ enum Calc : u8 {
 
 // A status as its 24 condition bits: clamped to 0..16777215 and truncated.
 // A NaN status says nothing valid: no data.
-inline u32 status_bits(float s) {
-  if (!(s >= 0.0f)) return s < 0.0f ? 0 : NO_DATA;
-  if (s >= float(NO_DATA)) return NO_DATA;
-  return static_cast<u32>(s);
-}
+inline u32 status_bits(float s) { return s != s ? NO_DATA : saturate<u32>(s, 0, NO_DATA); }
 
 // Running sums over valid samples, shared by both instructions.
 struct Accum {
@@ -44,10 +41,14 @@ struct Accum {
   float max = -3e38f, min = 3e38f, total = 0;
   float sin = 0, cos = 0, sin2 = 0, cos2 = 0;
 
-  void add(float x);
+  // Adds a valid sample; the sine and cosine sums only when `angles` (the
+  // circular calculations are the only ones that read them).
+  void add(float x, bool angles);
   // The result of a calculation type over what was added.
   float result(u8 calc) const;
 };
+
+inline bool circular(u8 calc) { return calc == CircAvg || calc == CircStdDev; }
 
 }  // namespace stats
 

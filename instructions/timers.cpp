@@ -76,7 +76,7 @@ Control* Counter::execute() {
     }
   }
   const Idata in = input_.get();
-  const u16 cur = inst::low16(in);
+  const u16 cur = wrap<u16>(in, NO_READING);
 
   if (!has_update) {  // accumulate
     if (cur == NO_READING) return next;
@@ -87,7 +87,7 @@ Control* Counter::execute() {
 
   if (period_ != 0 && inst::clock_aligned()) {  // rate in counts per second
     if (cur == NO_READING) return next;
-    const u16 u = inst::low16(update_.get());
+    const u16 u = wrap<u16>(update_.get(), NO_READING);
     const u32 now = inst::loop_date();
     if (last_ != NO_READING) {
       const u32 elapsed = now - last_rate_;

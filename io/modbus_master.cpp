@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/convert.h"
 #include "core/registry.h"
 #include "io/serial.h"
 #include "net/sockets.h"
@@ -62,16 +63,16 @@ void mb_encode(u8 t, float v, u16* first, u16* second) {
       *second = u16(float_bits(v) & 0xFFFF);
       break;
     case mb_reg::Unsigned:
-      *first = u16(std::trunc(std::clamp(d, 0.0, 65535.0)));
+      *first = saturate<u16>(d);
       break;
     case mb_reg::TwosComp:
-      *first = u16(int16_t(std::trunc(std::clamp(d, -32768.0, 32767.0))));
+      *first = u16(saturate<int16_t>(d));
       break;
     case mb_reg::IntSign:
-      *first = u16(std::trunc(std::min(std::fabs(d), 32767.0))) | (d < 0 ? 0x8000 : 0);
+      *first = saturate<u16>(std::fabs(d), 0, 32767) | (d < 0 ? 0x8000 : 0);
       break;
     case mb_reg::Bcd: {
-      unsigned n = unsigned(std::trunc(std::clamp(d, 0.0, 9999.0)));
+      unsigned n = saturate<unsigned>(d, 0, 9999);
       *first = u16((n / 1000) << 12 | (n / 100 % 10) << 8 | (n / 10 % 10) << 4 | n % 10);
       break;
     }

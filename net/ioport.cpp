@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "core/convert.h"
 #include "platform/platform.h"
 
 namespace {
@@ -15,28 +16,19 @@ u32 port_of(float p) {
   return u32(p);
 }
 
-// The low 16 bits of a value, as a C conversion to an integer would give
-// them for any value in the range of a 32-bit integer.
-u32 low_bits(float v) {
-  if (!std::isfinite(v)) return 0;
-  double t = std::fmod(std::trunc(double(v)), 4294967296.0);
-  if (t < 0) t += 4294967296.0;
-  return u32(t);
-}
-
 }  // namespace
 
 float foutb(float port, float value) {
   u32 p = port_of(port);
   if (p >= kPorts || !plat) return OVERFLOW_VALUE;
-  plat->pc104_out(u16(p), u8(low_bits(value)));
+  plat->pc104_out(u16(p), wrap<u8>(value));
   return 0.0f;
 }
 
 float fout2b(float port, float value) {
   u32 p = port_of(port);
   if (p >= kPorts || !plat) return OVERFLOW_VALUE;
-  u32 v = low_bits(value);
+  u32 v = wrap<u16>(value);
   plat->pc104_out(u16(p), u8(v));
   // The high byte of port 1023 would fall outside the window.
   if (p + 1 < kPorts) plat->pc104_out(u16(p + 1), u8(v >> 8));
@@ -69,7 +61,7 @@ float fin2b(float port) {
 float loop(float port, float mask, bool level) {
   u32 p = port_of(port);
   if (p >= kPorts || !plat) return OVERFLOW_VALUE;
-  u8 m = u8(low_bits(mask));
+  u8 m = wrap<u8>(mask);
   using clock = std::chrono::steady_clock;
   const auto give_up = clock::now() + std::chrono::milliseconds(10);
   for (;;) {

@@ -330,6 +330,7 @@ bool program_move() {
     s->prev = t;
     e->next = tn;
     if (tn) tn->prev = e;
+    program_shape_changed();
     clear_block();
     set_cursor(s->prev);
   } else {

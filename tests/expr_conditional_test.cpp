@@ -1,5 +1,9 @@
+#include <random>
+#include <vector>
+
 #include "core/registry.h"
 #include "expr/conditional.h"
+#include "program/editing.h"
 #include "tests/support/expr_helpers.h"
 
 namespace {
@@ -171,4 +175,83 @@ TEST_F(ExprConditional, UnderTheEngine) {
   run_for_us(1'000'000, 10'000);
   EXPECT_EQ(runs("taken"), 1);
   EXPECT_EQ(runs("otherwise"), 2);
+}
+
+namespace {
+
+// The jump target by walking the list from x, as each false condition
+// once did: the first ElseIf or EndIf of x's block, or the next module.
+Control* walked_target(Control* x) {
+  int nested = 0;
+  for (Control* c = x->next; c; c = c->next) {
+    u16 t = c->num();
+    if (t == 0) return c;
+    if (nested) {
+      nested += t == 21 ? 1 : t == 23 ? -1 : 0;
+    } else if (t == 21) {
+      nested = 1;
+    } else if (t == 22 || t == 23) {
+      return c;
+    }
+  }
+  return nullptr;
+}
+
+std::vector<Control*> elements() {
+  std::vector<Control*> all;
+  for (Control* c = loop_start[0]; c; c = c->next) all.push_back(c);
+  return all;
+}
+
+void cursor_at(Control* c) {
+  current_instruction = c;
+  current_module = module_of(c);
+  current_loop = loop_of(c);
+}
+
+}  // namespace
+
+// Random programs of If, ElseIf, EndIf, other instructions and modules,
+// changed by random inserts, deletes and moves: after every edit each If
+// and ElseIf jumps where the walk would have taken it (unbalanced blocks,
+// nesting, blocks cut by modules and the loop ends included).
+TEST_F(ExprConditional, CachedTargetsEqualTheWalk) {
+  std::mt19937 rng(12);
+  auto pick = [&](int n) { return int(rng() % unsigned(n)); };
+  const u16 kinds[] = {21, 21, 22, 23, 23, 20, 0};
+  auto check = [&](const char* after) {
+    for (Control* c : elements())
+      if (c->num() == 21 || c->num() == 22)
+        ASSERT_EQ(static_cast<If*>(c)->next_if(), walked_target(c)) << after;
+  };
+  auto standard = [](Control* c) { return std::find(loop_start, loop_start + 5, c) != loop_start + 5; };
+  for (int program = 0; program < 20; ++program) {
+    program_new(false);
+    for (int i = 0; i < 30; ++i) {
+      std::vector<Control*> all = elements();
+      cursor_at(all[size_t(pick(int(all.size()) - 1))]);  // never after End
+      program_instruction(kinds[pick(7)], "i", 1);
+    }
+    check("building");
+    for (int edit = 0; edit < 30; ++edit) {
+      std::vector<Control*> all = elements();
+      Control* x = all[size_t(pick(int(all.size()) - 1))];
+      int op = pick(3);
+      if (op == 0 || standard(x)) {
+        cursor_at(x);
+        program_instruction(kinds[pick(7)], "i", 1);
+      } else {
+        cursor_at(x);
+        program_blockstart();
+        program_block();
+        if (op == 1) {
+          program_delete();
+        } else {
+          cursor_at(all[size_t(pick(int(all.size()) - 1))]);
+          program_move();
+        }
+      }
+      check(op == 0 ? "insert" : op == 1 ? "delete" : "move");
+    }
+  }
 }

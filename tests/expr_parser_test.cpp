@@ -18,6 +18,17 @@ pIdata pool(float v) {
   return r;
 }
 pIdata tmp(u16 k) { return pIdata{Exp_tmp.var, k}; }
+// Runs compiled steps plainly, through the scratch cells.
+float run_steps(const std::array<Mstep, PARSE_STEPS>& s, int n) {
+  for (int j = 0; j < n; ++j)
+    Exp_tmp.var->set(u16(j), math_operation(s[size_t(j)].arg1.get(), s[size_t(j)].arg2.get(), s[size_t(j)].op));
+  return Exp_tmp.var->get(u16(n - 1));
+}
+std::string nest(int depth, const std::string& open, const std::string& inner) {
+  std::string f;
+  for (int i = 0; i < depth; ++i) f += open;
+  return f + inner + std::string(size_t(depth), ')');
+}
 }  // namespace
 
 // The step lists of the worked examples: left to right, parentheses group.
@@ -123,8 +134,9 @@ TEST_F(ExprParser, NamesCreateAndGrowVariables) {
   EXPECT_EQ(r.var->size, 12);
 }
 
-// 128 steps compile; the operand that would make step 129 is refused.
-TEST_F(ExprParser, StepLimit) {
+// 128 steps compile; the operand that would make step 129 is refused. At
+// most 126 groups are open at once; the 127th "(" is refused.
+TEST_F(ExprParser, Limits) {
   std::array<Mstep, PARSE_STEPS> s;
   std::string f = "x";
   for (int i = 0; i < 128; ++i) f += " + x";
@@ -132,11 +144,16 @@ TEST_F(ExprParser, StepLimit) {
   f += " + y";
   EXPECT_EQ(expression_parse(s, f.c_str()), -int(f.size() - 1));  // at the y
 
-  // At most 126 groups open at once; each closing run copies.
-  std::string g = "x + " + std::string(127, '(') + "y + 1" + std::string(127, ')');
+  // Each group 126 deep holds a pending step: 127 steps, the value of
+  // 126 + 1 + x with every one of them in place.
+  cell("x") = 0.5f;
+  std::string deep = nest(126, "1 + (", "1 + x");
+  ASSERT_EQ(expression_parse(s, deep.c_str()), 127);
+  EXPECT_EQ(run_steps(s, 127), 127.5f);
+  EXPECT_EQ(expression_parse(s, nest(127, "1 + (", "1 + x").c_str()), -(126 * 5 + 4));
+  std::string g = "x + " + nest(127, "(", "y + 1");
   EXPECT_EQ(expression_parse(s, g.c_str()), -(4 + 126));
-  std::string h = std::string(126, '(') + "a + b" + std::string(126, ')');
-  EXPECT_EQ(expression_parse(s, h.c_str()), 126);
+  EXPECT_EQ(expression_parse(s, nest(126, "(", "a + b").c_str()), 126);  // closing runs copy
 
   // Functions take a step of their own.
   std::string fn = "sin(x)";
@@ -144,6 +161,24 @@ TEST_F(ExprParser, StepLimit) {
   EXPECT_EQ(expression_parse(s, (fn + " + 1").c_str()), 128);
   EXPECT_EQ(expression_parse(s, (fn + " + sin(x)").c_str()), -int(fn.size() + 3));
   EXPECT_EQ(Exp_tmp.var->size, 127);
+
+  // In a row: the deepest formula that fits the 255 characters a text
+  // keeps runs; one level more is refused at its 127th "(", leaving the
+  // row empty; a longer text that compiles is refused at character 256.
+  cell("a") = 7;
+  cell("b") = 2;
+  Expression e(nullptr, "probe", 1);
+  std::string row = nest(126, "(", "a-b");
+  ASSERT_EQ(row.size(), 255u);
+  ASSERT_TRUE(set_row(&e, 1, row.c_str()));
+  EXPECT_EQ(e.row(0).nsteps, 126);
+  EXPECT_EQ(e.evaluate(), 5.0f);
+  EXPECT_FALSE(set_row(&e, 1, nest(127, "(", "a-b").c_str()));
+  EXPECT_EQ(e.row(0).status, 127);
+  EXPECT_EQ(e.row(0).nsteps, 0);
+  EXPECT_EQ(e.row(0).text, "");
+  EXPECT_FALSE(set_row(&e, 1, (std::string(300, ' ') + "a").c_str()));
+  EXPECT_EQ(e.row(0).status, 255);
 }
 
 TEST_F(ExprParser, StepShift) {

@@ -1,21 +1,6 @@
-#include <cmath>
 #include <vector>
 
-#include "instructions/common.h"
 #include "tests/support/inst_fixture.h"
-
-TEST(InstCommon, ConversionsSaturateInsteadOfOverflowing) {
-  EXPECT_EQ(inst::to_u32(3.9), 3u);
-  EXPECT_EQ(inst::to_u32(-0.5), 0u);
-  EXPECT_EQ(inst::to_u32(std::nan("")), 0u);
-  EXPECT_EQ(inst::to_u32(1e30), 0xFFFFFFFFu);
-  EXPECT_EQ(inst::to_i32(-1e30), INT32_MIN);
-  EXPECT_EQ(inst::to_i32(std::nan("")), 0);
-  EXPECT_EQ(inst::low16(65538.7), 2u);
-  EXPECT_EQ(inst::low16(-1.0), 0xFFFFu);
-  EXPECT_EQ(inst::low16(16777216.0 * 4 + 3 * 65536.0 + 5), 5u);
-  EXPECT_EQ(inst::low16(INFINITY), 0xFFFFu);
-}
 
 using InstRows = InstTest;
 
