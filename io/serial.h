@@ -23,6 +23,6 @@ void serial_write(int fd, const u8* bytes, int length);
 // the line is closed.
 int serial_read(int fd, u8* buffer, int max);
 
-// Installs the serial port and slave listener entries of the configuration
-// pages (done at start-up; tests that replaced them call it again).
+// The serial port and slave listener entries of the configuration pages
+// (part of io_install_hooks).
 void io_install_config_hooks();

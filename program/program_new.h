@@ -26,5 +26,7 @@ bool program_new(bool loading);
 // Subsystems reset their own program-wide state here. Detach resets run
 // before the instructions are destroyed (I/O links, alarm notification),
 // clear resets after (constant pool, mail records, format lists).
+// Registered by the subsystems' install functions (install_hooks); a reset
+// registered twice runs once.
 enum class ResetPhase { Detach, Clear };
 void on_program_new(ResetPhase phase, void (*reset)());
