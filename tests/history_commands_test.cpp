@@ -205,18 +205,7 @@ TEST(HistoryEndToEnd, DownloadAndCommands) {
   EXPECT_EQ(after.first(), "2|150|9|7100|8590|0|10|0");
 
   // quorctl: records as CSV, the status, and the file commands.
-  auto run = [&](const std::string& args, std::string* out = nullptr) {
-    std::string cmd = std::string(QUOR_BINARY_DIR) + "/quorctl --port " + std::to_string(q.port()) + " " + args +
-                      " 2>/dev/null";
-    FILE* p = popen(cmd.c_str(), "r");
-    std::string text;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-    int st = pclose(p);
-    if (out) *out = text;
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  };
+  auto run = [&](const std::string& args, std::string* out = nullptr) { return run_quorctl(q.port(), args, out); };
   std::string out;
   EXPECT_EQ(run("history per 2 --last 2", &out), 0);
   EXPECT_EQ(out, "slot,time,date,level,\n8,8580,2000-01-01 02:23:00,3.25,-1\n9,8590,2000-01-01 02:23:10,3.25,-1\n");

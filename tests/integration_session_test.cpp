@@ -415,18 +415,7 @@ TEST_F(Programming, OperatorLevels) {
 
 // quorctl against the controller: output and exit status.
 TEST_F(Session, CommandLineClient) {
-  auto run = [&](const std::string& args, std::string* out = nullptr) {
-    std::string cmd = std::string(QUOR_BINARY_DIR) + "/quorctl --port " + std::to_string(q.port()) + " " + args +
-                      " 2>/dev/null";
-    FILE* p = popen(cmd.c_str(), "r");
-    std::string text;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-    int st = pclose(p);
-    if (out) *out = text;
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  };
+  auto run = [&](const std::string& args, std::string* out = nullptr) { return run_quorctl(q.port(), args, out); };
   std::string out;
   EXPECT_EQ(run("users", &out), 0);
   EXPECT_EQ(out, "none\nVersion 0.946\nNo name\n");

@@ -85,6 +85,24 @@ inline QuorExit run_to_exit(const std::string& bin, std::vector<std::string> arg
   return r;
 }
 
+#ifdef QUOR_BINARY_DIR
+// Runs the command-line client against a controller on port; returns its
+// exit status (-1 when it did not exit), its standard output in *out.
+inline int run_quorctl(uint16_t port, const std::string& args, std::string* out = nullptr) {
+  std::string cmd = std::string(QUOR_BINARY_DIR) + "/quorctl --port " + std::to_string(port) + " " + args +
+                    " 2>/dev/null";
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return -1;
+  std::string text;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+  int st = pclose(p);
+  if (out) *out = text;
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+#endif
+
 class QuorProcess {
  public:
 #ifdef QUOR_BINARY_DIR
