@@ -100,6 +100,9 @@ TEST_F(X10Test, HandshakeAndPowerLineMirror) {
   // Repeat time: the same command is not sent again; Enable 2 forces it.
   set_num(x_, REPEAT, 60);
   cmd_->set(0, 1.0f);
+  x_->execute();  // On again within the repeat time: not sent
+  EXPECT_FALSE(x_->ready());
+  cmd_->set(0, 0.0f);
   x_->execute();
   EXPECT_TRUE(x_->ready());
   x_->pending = 0;
