@@ -162,6 +162,34 @@ TEST_F(ModbusSlave, TcpAgainstAnIndependentMaster) {
   EXPECT_FLOAT_EQ(v->get(0), 3.1415927f);
 }
 
+// A second independent master: mbpoll reads pi in both word orders and
+// writes a float back.
+TEST_F(ModbusSlave, MbpollFloats) {
+  if (!executable("/usr/bin/mbpoll")) GTEST_SKIP() << "mbpoll not installed";
+  u16 port = free_port();
+  IO_slave_port_listen(port, io_kind::ModbusSlave, true);
+  put_pi(0);
+  auto poll_lines = [&](std::vector<std::string> args, const char* write = nullptr) {
+    args.insert(args.begin(), {"/usr/bin/mbpoll", "-m", "tcp", "-p", std::to_string(port), "-1", "-q"});
+    args.push_back("127.0.0.1");
+    if (write) args.insert(args.end(), {"--", write});
+    PeerProcess peer;
+    EXPECT_TRUE(peer.start(args));
+    std::string out;
+    serve_while([&] {
+      for (std::string l; !(l = peer.read_line(3000)).empty();)
+        if (l[0] == '[') out += l + "\n";
+    });
+    return out;
+  };
+  EXPECT_EQ(poll_lines({"-r", "201", "-t", "4:float"}), "[201]: \t3.14159\n");
+  EXPECT_EQ(poll_lines({"-r", "203", "-t", "4:float", "-B"}), "[203]: \t3.14159\n");
+  poll_lines({"-r", "301", "-t", "4:float", "-B"}, "-2.5");
+  Ivar* v = var("v", 0);
+  modslave(0, 301, mb_reg::FloatSwapped, 1, 0, v)->execute();
+  EXPECT_EQ(v->get(0), -2.5f);
+}
+
 // TCP framing: one request split over segments, two in one segment, and
 // requests that are refused in silence or end the connection.
 TEST_F(ModbusSlave, TcpFraming) {
