@@ -29,7 +29,6 @@
 #include "core/registry.h"
 #include "io/io_base.h"
 #include "io/modbus_slave.h"
-#include "io/protocols.h"
 #include "io/serial.h"
 #include "platform/platform.h"
 #include "program/program_new.h"
@@ -144,9 +143,9 @@ class PassCounter : public Control {
 
 int main() {
   std::signal(SIGPIPE, SIG_IGN);
+  install_hooks();
   inst_build();
   create_serial_ports();
-  io_protocols_install_hooks();
   std::string path = peer_path();
   if (access(path.c_str(), X_OK) != 0) {
     std::printf("modbus_slave: the libmodbus peer is not built (install libmodbus-dev); skipped\n");

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "core/engine.h"
+#include "core/hooks.h"
 #include "core/registry.h"
 #include "core/startup.h"
 #include "io/modbus_master.h"
@@ -117,6 +118,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   platform = make_host_platform();
   plat = platform.get();
   for (auto& s : options.serial) s = "/nonexistent/quor-fuzz-tty";
+  install_hooks();
   inst_build();
   program_new(false);
   create_serial_ports();

@@ -2,6 +2,6 @@
 // slave, the ASCII slave and X10.
 #pragma once
 
-// Installs them into the scheduler's table (at start-up; tests that
-// replaced them call it again).
+// Installs them into the scheduler's table; called by install_hooks(),
+// after io_install_hooks().
 void io_protocols_install_hooks();

@@ -4,7 +4,6 @@
 
 #include "core/engine.h"
 #include "io/ascii_slave.h"
-#include "io/protocols.h"
 #include "tests/support/io_fixture.h"
 #include "tests/support/quor_process.h"
 
@@ -14,7 +13,6 @@ class AsciiSlave : public IoTest {
  protected:
   void SetUp() override {
     IoTest::SetUp();
-    io_protocols_install_hooks();
     port_ = free_port();
     IO_slave_port_listen(port_, io_kind::AsciiSlave, true);
     s_ = socket(AF_INET, SOCK_STREAM, 0);

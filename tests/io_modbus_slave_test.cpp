@@ -10,7 +10,6 @@
 
 #include "core/engine.h"
 #include "io/modbus_slave.h"
-#include "io/protocols.h"
 #include "tests/support/io_fixture.h"
 #include "tests/support/quor_process.h"
 
@@ -50,7 +49,6 @@ class ModbusSlave : public IoTest {
  protected:
   void SetUp() override {
     IoTest::SetUp();
-    io_protocols_install_hooks();
   }
   // Runs the engine on its own thread until stop (the peer talks to it
   // meanwhile in real time).

@@ -5,7 +5,6 @@
 #include "core/engine.h"
 #include "io/onewire.h"
 #include "io/x10.h"
-#include "io/protocols.h"
 #include "tests/support/io_fixture.h"
 
 namespace {
@@ -17,7 +16,6 @@ class X10Test : public IoTest {
   enum : u16 { ENABLE, COMMAND, COM, HOUSE, UNIT, REPEAT };
   void SetUp() override {
     IoTest::SetUp();
-    io_protocols_install_hooks();
     if (!executable("/usr/bin/socat")) GTEST_SKIP() << "socat not installed";
     char tmpl[] = "/tmp/quor-x10-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
