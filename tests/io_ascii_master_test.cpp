@@ -15,7 +15,10 @@ namespace {
 // answer (a list of segments sent a few ms apart; "" closes).
 class LineServer {
  public:
-  std::vector<std::string> answer;
+  void answer(std::vector<std::string> segments) {
+    std::lock_guard<std::mutex> l(m_);
+    answer_ = std::move(segments);
+  }
   LineServer() {
     fd_ = socket(AF_INET, SOCK_STREAM, 0);
     int one = 1;
@@ -63,12 +66,14 @@ class LineServer {
         partial.append(buf, size_t(n));
         size_t end;
         while ((end = partial.find("\r\n")) != std::string::npos) {
+          std::vector<std::string> segments;
           {
             std::lock_guard<std::mutex> l(m_);
             requests_.push_back(partial.substr(0, end));
+            segments = answer_;
           }
           partial.erase(0, end + 2);
-          for (const std::string& seg : answer) {
+          for (const std::string& seg : segments) {
             if (seg.empty()) {
               close(c);
               conns.erase(std::find(conns.begin(), conns.end(), c));
@@ -88,7 +93,7 @@ class LineServer {
   std::atomic<bool> stop_{false};
   std::thread thread_;
   std::mutex m_;
-  std::vector<std::string> requests_;
+  std::vector<std::string> requests_, answer_;
 };
 
 class AsciiMaster : public IoTest {
@@ -130,30 +135,30 @@ TEST_F(AsciiMaster, LineExchanges) {
   set_num(a, NSEND, 2);
   set_ref(a, TX, tx);
   tx->set(1, 20.0f);
-  srv.answer = {"Do", "ne\r\n"};
+  srv.answer({"Do", "ne\r\n"});
   EXPECT_EQ(run(a), ascii_status::Ok);
-  srv.answer = {"Error\r\n"};
+  srv.answer({"Error\r\n"});
   EXPECT_EQ(run(a), ascii_status::Refused);
 
   // A data line parsed into two values; the line end may come split.
   Ascii* d = add(srv.port, "READ", "T=#,H=#", 2, rx);
-  srv.answer = {"T=21.5,H=", "40\r", "\n"};
+  srv.answer({"T=21.5,H=", "40\r", "\n"});
   EXPECT_EQ(run(d), ascii_status::Ok);
   EXPECT_EQ(rx->get(0), 21.5f);
   EXPECT_EQ(rx->get(1), 40.0f);
   // Nothing stored: not accepted. No number where one is due: the marker.
   set_text(d, RXP, "X#");
-  srv.answer = {"abc\r\n"};
+  srv.answer({"abc\r\n"});
   EXPECT_EQ(run(d), ascii_status::Refused);
   set_text(d, RXP, "T=#");
-  srv.answer = {"T=?\r\n"};
+  srv.answer({"T=?\r\n"});
   EXPECT_EQ(run(d), ascii_status::Ok);
   EXPECT_EQ(rx->get(0), 9.999999933815813e36f);
   // An answer longer than 299 bytes, and silence with two attempts.
-  srv.answer = {std::string(400, '1') + "\r\n"};
+  srv.answer({std::string(400, '1') + "\r\n"});
   EXPECT_EQ(run(d), ascii_status::Refused);
   set_num(d, RETRIES, 2);
-  srv.answer = {};
+  srv.answer({});
   size_t before = srv.requests().size();
   EXPECT_EQ(run(d), ascii_status::Timeout);
   EXPECT_EQ(srv.requests().size(), before + 2);
@@ -181,16 +186,16 @@ TEST_F(AsciiMaster, WebRequests) {
   Ivar* rx = var("rx", 0);
   Ascii* w = add(srv.port, "GET /val", "#", 1, rx);
   // Header and body split across segments, body without a newline, closed.
-  srv.answer = {"HTTP/1.0 200 OK\r\nContent-", "Type: text/plain\r\n\r", "\n4", "2", ""};
+  srv.answer({"HTTP/1.0 200 OK\r\nContent-", "Type: text/plain\r\n\r", "\n4", "2", ""});
   EXPECT_EQ(run(w), ascii_status::Ok);
   EXPECT_EQ(rx->get(0), 42.0f);
   EXPECT_EQ(w->port->descriptor, 0);  // closed after the exchange
   // A body the peer neither ends nor closes: the time-out ends it.
-  srv.answer = {"HTTP/1.0 200 OK\r\n\r\n17"};
+  srv.answer({"HTTP/1.0 200 OK\r\n\r\n17"});
   EXPECT_EQ(run(w), ascii_status::Ok);
   EXPECT_EQ(rx->get(0), 17.0f);
   // A header that never ends is a time-out.
-  srv.answer = {"HTTP/1.0 200 OK\r\n"};
+  srv.answer({"HTTP/1.0 200 OK\r\n"});
   EXPECT_EQ(run(w), ascii_status::Timeout);
   EXPECT_EQ(srv.requests()[0], "GET /val");
 }
