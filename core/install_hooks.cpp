@@ -6,6 +6,7 @@
 #include "history/history.h"
 #include "hmi/listing.h"
 #include "io/io_base.h"
+#include "io/protocols.h"
 #include "net/user_port.h"
 #include "program/file.h"
 
@@ -13,6 +14,7 @@ void install_hooks() {
   expr_install_hooks();
   program_install_hooks();
   io_install_hooks();
+  io_protocols_install_hooks();
   history_install_hooks();
   hmi_install_hooks();
   net_install_hooks();

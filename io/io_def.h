@@ -56,6 +56,10 @@ struct IO_def {
   u8 busy = 0;                 // a transaction is in flight
   u8 synced = 0;               // the frame's first byte has been seen
   sockaddr_in peer{};          // peer of a network master port
+  // Slave connection: bytes received and not yet consumed (a request may
+  // arrive split over segments, or several in one), and reply bytes the
+  // socket has not taken yet.
+  std::string input, output;
 
   // Zeroed, appended to the list; the first four get port numbers 1-4.
   // Scan stopped, or the execution thread.
@@ -105,6 +109,8 @@ inline sockaddr_in IO_addr[2]{};
 // enabled and port is non-zero, listens anew. Other kinds do nothing.
 // Scan stopped.
 void IO_slave_port_listen(u16 port, u8 kind, bool enable);
+// Most bytes a slave connection holds unconsumed; beyond it, reading waits.
+inline constexpr size_t IO_INPUT_MAX = 4096;
 // Serves the slave listeners and reads their connections (execution thread).
 void process_slave_IOsockets();
 

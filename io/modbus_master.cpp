@@ -11,6 +11,7 @@
 #include "core/convert.h"
 #include "core/registry.h"
 #include "io/serial.h"
+#include "io/tcp_client.h"
 #include "net/sockets.h"
 
 QUOR_REGISTER_INSTRUCTION(11, Modbus);
@@ -27,12 +28,8 @@ u16 get16(const u8* at) { return u16(at[0] << 8 | at[1]); }
 
 bool is_float_type(u8 t) { return t == mb_reg::Float || t == mb_reg::FloatSwapped; }
 
-bool transient(int e) { return e == EAGAIN || e == EWOULDBLOCK || e == EINTR; }
-
-void drop_connection(IO_def* port) {
-  close_fd(port->descriptor);
-  port->line_flag = 0;
-}
+bool transient(int e) { return tcp_transient(e); }
+void drop_connection(IO_def* port) { tcp_client_drop(port); }
 
 }  // namespace
 
@@ -277,55 +274,6 @@ void Modbus::give_up(u8 code) {
   pending.store(0, std::memory_order_release);
 }
 
-// Opens the connection of a network port when it has none: true once it
-// is established, false while it is still being made or could not be (the
-// descriptor is then 0 again). A connection the peer has closed since the
-// last transaction is made afresh.
-bool Modbus::connect_port(IO_def* p) {
-  for (int round = 0; round < 2; ++round) {
-    if (p->idle_countdown == 0) drop_connection(p);
-    if (!p->descriptor) {
-      p->idle_countdown = IO_IDLE_SECONDS;
-      p->descriptor = Port_out(p->ip_port, p->address.c_str(), &p->peer);
-      p->line_flag = 0;
-      if (!p->descriptor) return false;
-    }
-    if (!p->line_flag) {
-      if (connect(p->descriptor, reinterpret_cast<sockaddr*>(&p->peer), sizeof p->peer) != 0 &&
-          errno != EISCONN) {
-        // Refused or unreachable: no connection for this attempt.
-        if (errno != EINPROGRESS && errno != EALREADY && errno != EINTR) drop_connection(p);
-        return false;
-      }
-      p->line_flag = 1;
-      return true;
-    }
-    // A late reply to an earlier request must not pass for this one.
-    u8 junk[IO_FRAME];
-    bool gone = false;
-    for (int i = 0; i < 16; ++i) {
-      ssize_t n = recv(p->descriptor, junk, sizeof junk, MSG_DONTWAIT);
-      if (n > 0) continue;
-      gone = n == 0 || !transient(errno);
-      break;
-    }
-    if (!gone) return true;
-    drop_connection(p);
-  }
-  return false;
-}
-
-// Whether a connection being made has been established: 1 yes, 0 not yet,
-// -1 it failed.
-int Modbus::connect_done(IO_def* p) {
-  pollfd w{p->descriptor, POLLOUT, 0};
-  if (poll(&w, 1, 0) <= 0) return 0;
-  int err = 0;
-  socklen_t len = sizeof err;
-  if (getsockopt(p->descriptor, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return -1;
-  return err == 0 && (w.revents & POLLOUT) ? 1 : -1;
-}
-
 // Sends the request over the port's connection with its 6-byte header. A
 // send that fails drops the connection: nothing can answer, the attempt
 // runs into its time-out and the next one connects afresh.
@@ -359,7 +307,7 @@ void Modbus::start(IO_def* p) {
   // A connection that cannot be made is a failed attempt like a reply that
   // never comes: the transaction starts and runs into its time-out, unless
   // the connection is established meanwhile.
-  bool connected = net && connect_port(p);
+  bool connected = net && tcp_client_connect(p);
   if (!net) {
     u8 junk[IO_FRAME];
     if (serial_read(p->descriptor, junk, IO_FRAME) > 0) set_serial(p, false);
@@ -450,7 +398,7 @@ void Modbus::end(IO_def* p) {
   if (net) {
     if (!p->descriptor) return;  // nothing can come: wait for the time-out
     if (!p->line_flag) {
-      int done = connect_done(p);
+      int done = tcp_client_connect_done(p);
       if (done < 0) drop_connection(p);
       if (done <= 0) return;
       p->line_flag = 1;

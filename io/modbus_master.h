@@ -87,8 +87,6 @@ class Modbus : public WithRows<Modbus, IO_base> {
   // length, or 0 when the request cannot be expressed.
   u32 build_request(u8* f) const;
   void finish(IO_def* port);
-  bool connect_port(IO_def* port);
-  static int connect_done(IO_def* port);
   void send_tcp(IO_def* port);
   void decode(const IO_def* port);
   void give_up(u8 code);

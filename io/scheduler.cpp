@@ -40,6 +40,11 @@ void forget_all() {
     p->current = nullptr;
     p->busy = 0;
     p->reply_pending = 0;
+    // A slave's request or reply in progress is dropped, not answered late.
+    if (p->kind == io_kind::ModbusSlave || p->kind == io_kind::AsciiSlave || p->kind == io_kind::X10) {
+      p->synced = 0;
+      p->count = 0;
+    }
   }
 }
 

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "core/scan_pause.h"
@@ -66,9 +67,13 @@ void serve_listener(int index, u8 kind) {
   for (int i = 1; i < n; ++i) {
     if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
     IO_def* c = owners[i];
-    ssize_t got = recv(c->descriptor, c->frame.data(), c->frame.size(), MSG_DONTWAIT);
+    if (c->input.size() >= IO_INPUT_MAX) continue;  // read once it is consumed
+    u8 buf[IO_FRAME];
+    size_t room = std::min(sizeof buf, IO_INPUT_MAX - c->input.size());
+    ssize_t got = recv(c->descriptor, buf, room, MSG_DONTWAIT);
     if (got > 0) {
       c->word = u32(got);
+      c->input.append(reinterpret_cast<const char*>(buf), size_t(got));
     } else if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
       delete c;  // the peer closed, or the connection broke
     }

@@ -74,7 +74,6 @@ TEST_F(Editing, InsertAndRename) {
   EXPECT_FALSE(program_instruction(TestInst::type, "End", 1));
   EXPECT_FALSE(program_instruction(TestInst::type, "x|y", 1));
   EXPECT_FALSE(program_instruction(33, "x", 1));
-  EXPECT_FALSE(program_instruction(25, "no class", 1));
   at(loop_start[4]);
   EXPECT_FALSE(program_instruction(TestInst::type, "after end", 1));
   EXPECT_FALSE(program_instruction(0, "after end", 1));

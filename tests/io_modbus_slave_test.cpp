@@ -1,0 +1,399 @@
+// The Modbus slave: an independent master (pymodbus) over TCP and over RTU
+// on a socat pty pair, raw byte streams for framing and refusals, and
+// Modslave's register types.
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cmath>
+
+#include "core/engine.h"
+#include "io/modbus_slave.h"
+#include "tests/support/io_fixture.h"
+#include "tests/support/quor_process.h"
+
+namespace {
+
+const std::string kClient = std::string(QUOR_SOURCE_DIR) + "/tests/peers/modbus_client.py";
+const char* const kPython = "/usr/bin/python3";
+const char* const kSocat = "/usr/bin/socat";
+
+using Bytes = std::vector<u8>;
+
+bool has_pymodbus() {
+  return executable(kPython) && system("/usr/bin/python3 -c 'import pymodbus.client' 2>/dev/null") == 0;
+}
+
+int connect_to(u16 port) {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(s);
+    return -1;
+  }
+  return s;
+}
+
+Bytes rtu(Bytes b) {
+  u16 c = modbus_crc(b.data(), u32(b.size()));
+  b.push_back(u8(c));
+  b.push_back(u8(c >> 8));
+  return b;
+}
+
+class ModbusSlave : public IoTest {
+ protected:
+  void SetUp() override {
+    IoTest::SetUp();
+  }
+  // Runs the engine on its own thread until stop (the peer talks to it
+  // meanwhile in real time).
+  void serve_while(const std::function<void()>& talk) {
+    std::atomic<bool> stop{false};
+    std::thread engine([&] {
+      int fds[64];
+      while (!stop.load()) {
+        fake.advance_us(1000);
+        exec_iteration();
+        int n = engine_hooks.io_fds(fds, 64);
+        pollfd p[64];
+        for (int k = 0; k < n; ++k) p[k] = {fds[k], POLLIN, 0};
+        poll(p, nfds_t(n), 1);
+      }
+    });
+    talk();
+    stop = true;
+    engine.join();
+  }
+  // Modslave rows.
+  enum : u16 { M_ENABLE, M_TRANSFER, M_COM, M_ADDR, M_TYPE, M_LEN, M_DIR };
+  Modslave* modslave(u8 com, u32 address1, u8 type, u32 n, u8 dir, Ivar* v) {
+    auto* m = static_cast<Modslave*>(inst_create(TYPE_MODSLAVE, tail_, "ms", 0));
+    tail_ = m;
+    set_num(m, M_COM, com, ptype::Select);
+    set_num(m, M_ADDR, address1);
+    set_num(m, M_TYPE, type, ptype::Select);
+    set_num(m, M_LEN, n);
+    set_num(m, M_DIR, dir, ptype::Select);
+    set_ref(m, M_TRANSFER, v);
+    return m;
+  }
+  // The controller's replies to the requests sent on s, read until quiet.
+  Bytes exchange(int s, const Bytes& out, int quiet_ms = 60) {
+    if (!out.empty()) {
+      EXPECT_EQ(send(s, out.data(), out.size(), 0), ssize_t(out.size()));
+    }
+    Bytes in;
+    int idle = 0;
+    while (idle < quiet_ms) {
+      run_for_us(1000);
+      u8 buf[600];
+      ssize_t n = recv(s, buf, sizeof buf, MSG_DONTWAIT);
+      if (n > 0) {
+        in.insert(in.end(), buf, buf + n);
+        idle = 0;
+      } else if (n == 0) {
+        in.push_back(0xEE);  // marks a close
+        break;
+      } else {
+        ++idle;
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+      }
+    }
+    return in;
+  }
+  // Runs the scripted master and returns its lines after "ready".
+  std::vector<std::string> run_client(const std::vector<std::string>& args) {
+    PeerProcess peer;
+    std::vector<std::string> lines;
+    std::vector<std::string> argv{kPython, kClient};
+    argv.insert(argv.end(), args.begin(), args.end());
+    EXPECT_TRUE(peer.start(argv));
+    serve_while([&] {
+      for (;;) {
+        std::string l = peer.read_line(5000);
+        if (l.empty() || l == "done") break;
+        if (l != "ready") lines.push_back(l);
+      }
+    });
+    return lines;
+  }
+  void expect_session(const std::vector<std::string>& got) {
+    const std::vector<std::string> want{
+        "fc16 ok", "fc3 1 2 65535", "fc6 ok", "fc4 65535", "fc5 ok", "fc15 ok",
+        "fc1 1 0 1 1 0 0 0 0", "fc2 1 0 1 1 0 0 0 0",
+        // pi as "Float" (low word first) and "Float(swapped)"
+        "floats 4059 16457 16457 4059", "edge none", "after 1"};
+    EXPECT_EQ(got, want);
+  }
+  // Modslave writes pi into registers 200-203 of the window in both word
+  // orders.
+  void put_pi(u8 com) {
+    Ivar* pi = var("pi", 0);
+    pi->set(0, 3.1415927f);
+    modslave(com, 201, mb_reg::Float, 1, 1, pi)->execute();
+    modslave(com, 203, mb_reg::FloatSwapped, 1, 1, pi)->execute();
+  }
+};
+
+TEST_F(ModbusSlave, TcpAgainstAnIndependentMaster) {
+  if (!has_pymodbus()) GTEST_SKIP() << "python3-pymodbus not installed";
+  u16 port = free_port();
+  IO_slave_port_listen(port, io_kind::ModbusSlave, true);
+  put_pi(0);
+  expect_session(run_client({"tcp", std::to_string(port)}));
+  EXPECT_EQ(sys_get(512 + 2), 65535.0f);
+  EXPECT_EQ(sys_get(512 + 2047), 65535.0f);
+  EXPECT_EQ(sys_get(512 + 12), 1.0f);
+  // Back through Modslave: 0xFFFF read as "2s comp int" is -1; the floats
+  // in both orders are pi again.
+  Ivar* v = var("v", 0);
+  modslave(0, 3, mb_reg::TwosComp, 1, 0, v)->execute();
+  EXPECT_EQ(v->get(0), -1.0f);
+  modslave(0, 201, mb_reg::Float, 1, 0, v)->execute();
+  EXPECT_FLOAT_EQ(v->get(0), 3.1415927f);
+  modslave(0, 203, mb_reg::FloatSwapped, 1, 0, v)->execute();
+  EXPECT_FLOAT_EQ(v->get(0), 3.1415927f);
+}
+
+// A second independent master: mbpoll reads pi in both word orders and
+// writes a float back.
+TEST_F(ModbusSlave, MbpollFloats) {
+  if (!executable("/usr/bin/mbpoll")) GTEST_SKIP() << "mbpoll not installed";
+  u16 port = free_port();
+  IO_slave_port_listen(port, io_kind::ModbusSlave, true);
+  put_pi(0);
+  auto poll_lines = [&](std::vector<std::string> args, const char* write = nullptr) {
+    args.insert(args.begin(), {"/usr/bin/mbpoll", "-m", "tcp", "-p", std::to_string(port), "-1", "-q"});
+    args.push_back("127.0.0.1");
+    if (write) args.insert(args.end(), {"--", write});
+    PeerProcess peer;
+    EXPECT_TRUE(peer.start(args));
+    std::string out;
+    serve_while([&] {
+      for (std::string l; !(l = peer.read_line(3000)).empty();)
+        if (l[0] == '[') out += l + "\n";
+    });
+    return out;
+  };
+  EXPECT_EQ(poll_lines({"-r", "201", "-t", "4:float"}), "[201]: \t3.14159\n");
+  EXPECT_EQ(poll_lines({"-r", "203", "-t", "4:float", "-B"}), "[203]: \t3.14159\n");
+  poll_lines({"-r", "301", "-t", "4:float", "-B"}, "-2.5");
+  Ivar* v = var("v", 0);
+  modslave(0, 301, mb_reg::FloatSwapped, 1, 0, v)->execute();
+  EXPECT_EQ(v->get(0), -2.5f);
+}
+
+// TCP framing: one request split over segments, two in one segment, and
+// requests that are refused in silence or end the connection.
+TEST_F(ModbusSlave, TcpFraming) {
+  u16 port = free_port();
+  IO_slave_port_listen(port, io_kind::ModbusSlave, true);
+  sys_set(512, 7.0f);
+  sys_set(513, -2.0f);
+  sys_set(514, NAN);
+  int s = connect_to(port);
+  ASSERT_GE(s, 0);
+  const Bytes read3{0x12, 0x34, 0, 0, 0, 6, 1, 3, 0, 0, 0, 3};
+  const Bytes reply3{0x12, 0x34, 0, 0, 0, 9, 1, 3, 6, 0, 7, 0xFF, 0xFE, 0, 0};
+  EXPECT_EQ(exchange(s, Bytes(read3.begin(), read3.begin() + 5)), Bytes{});
+  EXPECT_EQ(exchange(s, Bytes(read3.begin() + 5, read3.end())), reply3);
+
+  Bytes two = read3;
+  const Bytes write6{0, 9, 0, 0, 0, 6, 1, 6, 0x07, 0xFF, 0xFF, 0xFF};  // register 2047
+  two.insert(two.end(), write6.begin(), write6.end());
+  Bytes both = reply3;
+  both.insert(both.end(), write6.begin(), write6.end());
+  EXPECT_EQ(exchange(s, two), both);
+  EXPECT_EQ(sys_get(2559), 65535.0f);
+
+  const Bytes refused[] = {
+      {0, 1, 0, 0, 0, 6, 1, 3, 0x07, 0xF8, 0, 16},           // registers 2040-2055
+      {0, 1, 0, 0, 0, 6, 1, 3, 0, 0, 0, 0},                  // quantity 0
+      {0, 1, 0, 0, 0, 6, 1, 3, 0, 0, 0, 126},                // above 125
+      {0, 1, 0, 0, 0, 6, 1, 1, 0, 0, 0x07, 0xD1},            // 2001 bits
+      {0, 1, 0, 0, 0, 6, 1, 6, 0x08, 0x00, 0, 1},            // register 2048
+      {0, 1, 0, 0, 0, 6, 1, 3, 0xFF, 0xFF, 0, 2},            // start + quantity wraps
+      {0, 1, 0, 0, 0, 11, 1, 16, 0, 0, 0, 1, 4, 0, 1, 0, 2}, // byte count mismatch
+      {0, 1, 0, 0, 0, 6, 1, 15, 0, 0, 0, 8},                 // no byte count
+      {0, 1, 0, 0, 0, 6, 1, 43, 0, 0, 0, 1},                 // unknown function
+      {0, 1, 0, 0, 0, 7, 1, 3, 0, 0, 0, 1, 9},               // trailing byte
+  };
+  for (const Bytes& r : refused) EXPECT_EQ(exchange(s, r), Bytes{}) << int(r[7]);
+  // Still served after all of them.
+  EXPECT_EQ(exchange(s, read3), reply3);
+
+  // A partial request is dropped after 510 ms; what follows is new.
+  EXPECT_EQ(exchange(s, Bytes{0, 1, 0, 0, 0, 6, 1}, 600), Bytes{});
+  EXPECT_EQ(exchange(s, read3), reply3);
+  // A length no Modbus frame has closes the connection.
+  EXPECT_EQ(exchange(s, Bytes{0, 1, 0, 0, 1, 0, 1, 3}), Bytes{0xEE});
+  close(s);
+}
+
+// A socat pty pair: the controller's line 2 on one end.
+class ModbusSlaveRtu : public ModbusSlave {
+ protected:
+  void SetUp() override {
+    ModbusSlave::SetUp();
+    if (!executable(kSocat)) GTEST_SKIP() << "socat not installed";
+    char tmpl[] = "/tmp/quor-mbs-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    ASSERT_TRUE(socat_.start({kSocat, "PTY,link=" + dir_ + "/ctl,raw,echo=0",
+                              "PTY,link=" + dir_ + "/dev,raw,echo=0"}));
+    struct stat st;
+    for (int i = 0; i < 300 && (lstat((dir_ + "/ctl").c_str(), &st) || lstat((dir_ + "/dev").c_str(), &st)); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    holder_ = open((dir_ + "/ctl").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(holder_, 0);
+    line_ = open_line(2, dir_ + "/ctl", io_kind::ModbusSlave);
+    line_->work2 = 7;
+    ASSERT_GT(line_->descriptor, 0);
+  }
+  void TearDown() override {
+    socat_.end();
+    if (holder_ >= 0) close(holder_);
+    if (!dir_.empty()) {
+      unlink((dir_ + "/ctl").c_str());
+      unlink((dir_ + "/dev").c_str());
+      rmdir(dir_.c_str());
+    }
+    ModbusSlave::TearDown();
+  }
+  float counter(int k) { return sys_get(u16(16 + 4 * 2 + k)); }
+  std::string dir_;
+  PeerProcess socat_;
+  int holder_ = -1;
+  IO_def* line_ = nullptr;
+};
+
+TEST_F(ModbusSlaveRtu, AgainstAnIndependentMaster) {
+  if (!has_pymodbus()) GTEST_SKIP() << "python3-pymodbus not installed";
+  put_pi(2);
+  expect_session(run_client({"rtu", dir_ + "/dev", "7"}));
+  const u16 base = 2560 + 1024;
+  EXPECT_EQ(sys_get(base + 2), 65535.0f);
+  EXPECT_EQ(sys_get(base + 1023), 65535.0f);
+  EXPECT_EQ(counter(3), 10.0f);  // every answered request
+  EXPECT_EQ(counter(2), 1.0f);   // the read past the window
+}
+
+// CRC errors, foreign units, broadcasts and interrupted frames, counted.
+TEST_F(ModbusSlaveRtu, RefusalsAndCounters) {
+  int dev = open((dir_ + "/dev").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(dev, 0);
+  termios t{};
+  tcgetattr(dev, &t);
+  cfmakeraw(&t);
+  tcsetattr(dev, TCSANOW, &t);
+  sys_set(3584, 42.0f);
+  // Sends out and collects the answer: until want bytes and a quiet spell
+  // have come, or for ms manual (and real) milliseconds when none is due.
+  auto ask = [&](const Bytes& out, size_t want, int ms = 150) {
+    if (!out.empty()) {
+      EXPECT_EQ(write(dev, out.data(), out.size()), ssize_t(out.size()));
+    }
+    Bytes in;
+    int quiet = 0;
+    for (int i = 0; i < (want ? 3000 : ms) && quiet < 30; ++i) {
+      run_for_us(1000);
+      u8 buf[300];
+      ssize_t n = read(dev, buf, sizeof buf);
+      if (n > 0) in.insert(in.end(), buf, buf + n);
+      if (want && in.size() >= want) ++quiet;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return in;
+  };
+  const Bytes read1 = rtu({7, 3, 0, 0, 0, 1});
+  const Bytes reply1 = rtu({7, 3, 2, 0, 42});
+  EXPECT_EQ(ask(read1, reply1.size()), reply1);
+  Bytes bad = read1;
+  bad.back() ^= 1;
+  EXPECT_EQ(ask(bad, 0), Bytes{});
+  EXPECT_EQ(ask(rtu({5, 3, 0, 0, 0, 1}), 0), Bytes{});   // foreign unit
+  EXPECT_EQ(ask(rtu({0, 6, 0, 0, 0, 1}), 0), Bytes{});   // broadcast
+  EXPECT_EQ(sys_get(3584), 42.0f);
+  EXPECT_EQ(ask(rtu({7, 43, 0, 0, 0, 1}), 0), Bytes{});  // unknown function
+  EXPECT_EQ(ask(Bytes(read1.begin(), read1.begin() + 4), 0, 700), Bytes{});  // interrupted
+  // A frame after each of them is answered; the serial reply waits 20 ms.
+  EXPECT_EQ(ask(read1, reply1.size()), reply1);
+  // Two frames back to back: both answered, in order.
+  Bytes two = read1;
+  const Bytes write6 = rtu({7, 6, 0x03, 0xFF, 0x12, 0x34});
+  two.insert(two.end(), write6.begin(), write6.end());
+  Bytes both = reply1;
+  both.insert(both.end(), write6.begin(), write6.end());
+  EXPECT_EQ(ask(two, both.size()), both);
+  EXPECT_EQ(sys_get(3584 + 1023), float(0x1234));
+  EXPECT_EQ(counter(0), 1.0f);  // time-outs
+  EXPECT_EQ(counter(1), 1.0f);  // CRC errors
+  EXPECT_EQ(counter(2), 1.0f);  // rejected
+  EXPECT_EQ(counter(3), 4.0f);  // replies
+  close(dev);
+}
+
+// Modslave: every register type both ways, the window rule of its rows.
+TEST_F(ModbusSlave, ModslaveRegisterTypes) {
+  Ivar* v = var("v", 0);
+  struct Case {
+    u8 type;
+    float value;
+    std::vector<float> cells;
+    float back;
+  };
+  const Case cases[] = {
+      {mb_reg::Unsigned, 70000.0f, {65535.0f}, 65535.0f},
+      {mb_reg::Unsigned, 12.5f, {12.5f}, 12.5f},
+      {mb_reg::TwosComp, -1.0f, {65535.0f}, -1.0f},
+      {mb_reg::TwosComp, -40000.0f, {32768.0f}, -32768.0f},
+      {mb_reg::IntSign, -5.0f, {float(0x8005)}, -5.0f},
+      {mb_reg::Bcd, 1234.0f, {float(0x1234)}, 1234.0f},
+      {mb_reg::Bcd, 12345.0f, {float(0x9999)}, 9999.0f},
+      {mb_reg::Float, 3.1415927f, {4059.0f, 16457.0f}, 3.1415927f},
+      {mb_reg::FloatSwapped, 3.1415927f, {16457.0f, 4059.0f}, 3.1415927f},
+  };
+  for (const Case& c : cases) {
+    v->set(0, c.value);
+    modslave(1, 1024 - u32(c.cells.size()) + 1, c.type, 1, 1, v)->execute();
+    const u16 first = u16(2560 + 1024 - c.cells.size());
+    for (size_t k = 0; k < c.cells.size(); ++k) EXPECT_EQ(sys_get(u16(first + k)), c.cells[k]) << int(c.type);
+    v->set(0, 0.0f);
+    modslave(1, 1024 - u32(c.cells.size()) + 1, c.type, 1, 0, v)->execute();
+    EXPECT_FLOAT_EQ(v->get(0), c.back) << int(c.type);
+  }
+  // A float block whose second register would leave the window moves nothing.
+  sys_set(2560 + 1023, 5.0f);
+  v->set(0, 1.0f);
+  modslave(1, 1024, mb_reg::Float, 1, 1, v)->execute();
+  EXPECT_EQ(sys_get(2560 + 1023), 5.0f);
+  // Disabled: nothing.
+  Modslave* m = modslave(0, 1, mb_reg::Unsigned, 1, 1, v);
+  Ivar* en = var("en", 0);
+  set_ref(m, M_ENABLE, en);
+  sys_set(512, 9.0f);
+  m->execute();
+  EXPECT_EQ(sys_get(512), 9.0f);
+
+  // A field that takes the block out of its window is reset to 1; the
+  // transfer variable grows for the block.
+  Iparam p;
+  set_num(m, M_ADDR, 2040);
+  set_num(m, M_LEN, 10);
+  m->gparam(&p, 0, M_LEN);
+  EXPECT_EQ(p.value, 1u);
+  set_num(m, M_LEN, 9);
+  m->gparam(&p, 0, M_LEN);
+  EXPECT_EQ(p.value, 9u);
+  EXPECT_GE(v->size, 8);
+  set_num(m, M_COM, 9, ptype::Select);
+  m->gparam(&p, 0, M_COM);
+  EXPECT_EQ(p.value, 0u);
+}
+
+}  // namespace
