@@ -1,5 +1,5 @@
-// History files: the time of one record write (write_periodic: open, header
-// check, record, next, close) next to a plain pwrite of the same bytes into
+// History files: the time of one record write (write_periodic on a file the
+// writer holds open: the record, then next) next to a plain pwrite of the same bytes into
 // a file already open, and the time of a date_periodic search in a file of
 // 100000 records next to a linear scan of the record times.
 //   bench_history [records]   (default 100000)

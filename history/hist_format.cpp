@@ -1,9 +1,11 @@
 #include "history/hist_format.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -24,6 +26,8 @@ void empty_record(HistKind k, u32 n, u8* buf) {
 Ring::~Ring() { close(); }
 
 void Ring::close() {
+  if (head) ::munmap(head, HEADER_FIXED);
+  head = nullptr;
   if (fd >= 0) ::close(fd);
   fd = -1;
 }
@@ -51,6 +55,12 @@ bool Ring::reload() {
   return true;
 }
 
+void Ring::map_header() {
+  if (fd < 0 || head) return;
+  void* m = ::mmap(nullptr, HEADER_FIXED, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  head = m == MAP_FAILED ? nullptr : static_cast<u8*>(m);
+}
+
 bool Ring::read_slot(u32 s, u32 at, void* buf, u32 len) const {
   return ::pread(fd, buf, len, offset(s) + at) == ssize_t(len);
 }
@@ -69,6 +79,16 @@ bool Ring::slot_time(u32 s, u32* t) const {
 bool Ring::write_next(u32 value) const {
   u8 b[4];
   put32(b, value);
+  if (head) {
+    // next is the first word of a page-aligned mapping: one aligned 32-bit
+    // store of the little-endian bytes, so a reader never sees half of it.
+    // The record's pwrite has returned, so the record is in the page cache
+    // before next points past it.
+    u32 word;
+    std::memcpy(&word, b, 4);
+    std::atomic_ref<u32>(*reinterpret_cast<u32*>(head)).store(word, std::memory_order_release);
+    return true;
+  }
   return ::pwrite(fd, b, 4, 0) == 4;
 }
 

@@ -49,8 +49,9 @@ bool write_header(HistKind k, hist_par* p) {
   return ::pwrite(r.fd, b.data(), b.size(), hist::HEADER_FIXED) == ssize_t(b.size());
 }
 
-// Writers keep each file open with its header between records, so a record
-// costs two positioned writes. The file is looked at again (same file on
+// Writers keep each file open with its header mapped between records, so a
+// record costs one positioned write and a store of next into the mapping
+// (two positioned writes where the header cannot be mapped). The file is looked at again (same file on
 // disk, header still valid) once a second and whenever hist_files_changed
 // says something replaced files.
 std::atomic<u32> files_generation{0};
@@ -91,6 +92,7 @@ class Writer {
       file_->ring.close();
       return;
     }
+    file_->ring.map_header();  // kept while the same file stays valid
     file_->generation = g;
     file_->checked = now;
     ring = &file_->ring;

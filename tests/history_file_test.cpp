@@ -133,6 +133,25 @@ TEST_F(HistFile, TornLastRecordCostsOnlyThatRecord) {
   EXPECT_EQ(status(K::Periodic, 0).latest, 10u);
 }
 
+// The writer holds the file and its header between records; a file renamed
+// over it (an upload, a restore) takes the next record, the old one no more.
+TEST_F(HistFile, WriterFollowsAFileReplacedBehindIt) {
+  ASSERT_TRUE(make(K::Periodic, 0, 1, 100));
+  const float v[1] = {1};
+  ASSERT_TRUE(write_periodic(0, v, 1, 100));
+  ASSERT_EQ(link("quor1.per", "held.per"), 0);
+  std::filesystem::copy_file("quor1.per", "new.per");
+  ASSERT_EQ(rename("new.per", "quor1.per"), 0);
+  hist_files_changed();
+  ASSERT_TRUE(write_periodic(0, v, 1, 200));
+  ASSERT_TRUE(write_periodic(0, v, 1, 300));
+  RawHist now("quor1.per"), held("held.per");
+  EXPECT_EQ(now.next(), now.first() + 3);
+  EXPECT_EQ(now.time(2), 300u);
+  EXPECT_EQ(held.next(), held.first() + 1);
+  EXPECT_EQ(held.time(1), 0u);
+}
+
 TEST_F(HistFile, CorruptHeadersAreNeverWrittenThrough) {
   struct Case {
     const char* what;
