@@ -1,3 +1,4 @@
+#include "core/convert.h"
 #include "core/registry.h"
 #include "history/hist_instructions.h"
 #include "history/history.h"
@@ -22,7 +23,7 @@ Histevt::Histevt(Control* prev, const char* desc, u16) : WithRows(prev, desc) {}
 Control* Histevt::execute() {
   if (file_ == 0 || !data_.var || !status_.var || !inst::clock_aligned()) return next;
   const float status = status_.get();
-  u32 bits = inst::to_u32(status);
+  u32 bits = saturate<u32>(status);
   if (bits > 16777215u) bits = 0;
   const u32 now = inst::loop_date();
   if ((bits & 1) || (midnight_ && now % 86400 == 0)) write_event(file_ - 1, now, data_.get(), status, event_);
