@@ -112,6 +112,8 @@ struct ConfigHooks {
   // Hardware watchdog: enable (reset = restart the controller) and disable.
   void (*watchdog_enable)(bool reset) = nullptr;
   void (*watchdog_disable)() = nullptr;
+  // A new watchdog type; a running watchdog is switched over.
+  void (*watchdog_type)(u8 type) = nullptr;
   // Closes the TCP slave listener of kind 2 (Modbus) or 5 (ASCII) with its
   // connections, then listens on port when enable is set.
   void (*slave_port_listen)(u16 port, u8 kind, bool enable) = nullptr;

@@ -25,6 +25,8 @@ struct EngineHooks {
   void (*io_forget)() = nullptr;
   // Descriptors the execution thread should wake on; returns how many.
   int (*io_fds)(int* fds, int max) = nullptr;
+  // The software watchdog ran out (execution thread, once).
+  void (*watchdog_expired)() = nullptr;
   // Hourly clock resynchronisation; moves next_time_sync on.
   void (*clock_sync)() = nullptr;
   // The editing cursor moved to a break point: recompute the listing base.
@@ -43,6 +45,8 @@ struct StartupHooks {
   bool (*program_load)() = nullptr;     // stored program, or its backup
   // Network set-up and the user port listener; false ends the process.
   bool (*init_ports)(int port_override) = nullptr;
+  // Main thread, every pass of the client service: the alarm senders.
+  void (*alarm_pass)() = nullptr;
   // One pass of the client service; returns false to end the process.
   bool (*main_pass)() = nullptr;
 };

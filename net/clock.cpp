@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "core/engine.h"
-#include "core/hooks.h"
 #include "platform/platform.h"
 
 namespace {
@@ -94,5 +93,3 @@ void slinux_date() {
   u32 secs = days * 86400 + u32(bcdtobin(regs[4])) * 3600 + u32(bcdtobin(regs[2])) * 60 + bcdtobin(regs[0]);
   sdate(secs, false);
 }
-
-QUOR_INSTALL_HOOK(clock_hooks) { engine_hooks.clock_sync = &slinux_date; }

@@ -50,17 +50,22 @@ void HostPlatform::set_clock(u32 sec) {
   host_now(&h, &us);
   // The in-process clock jumps to sec; the host clock is left alone. The
   // microseconds of the host clock carry on, which stays within the second.
-  offset_.store(static_cast<i32>(sec - h), std::memory_order_relaxed);
+  // A set to the present second (the clock chip, which follows this clock,
+  // read a moment ago) leaves the clock alone: it would only step it back.
+  const i32 off = offset_.load(std::memory_order_relaxed);
+  const i32 diff = static_cast<i32>(sec - (h + static_cast<u32>(off)));
+  if (diff < -1 || diff > 0) offset_.store(static_cast<i32>(sec - h), std::memory_order_relaxed);
   record("settimeofday " + std::to_string(sec));
 }
 
-void HostPlatform::run_child(const std::vector<std::string>& argv) {
+int HostPlatform::run_child(const std::vector<std::string>& argv, int) {
   std::string line;
   for (const auto& a : argv) {
     if (!line.empty()) line += ' ';
     line += a;
   }
   record(line);
+  return 0;
 }
 
 void HostPlatform::write_hostname(const std::string& name) { record("hostname " + name); }
@@ -71,7 +76,35 @@ void HostPlatform::pc104_out(u16 port, u8 value) {
   if (port < 1024) pc104_[port].store(value);
 }
 
-u8 HostPlatform::rtc_read(u8 reg) { return rtc_[reg & 127].load(); }
+u8 HostPlatform::rtc_read(u8 reg) {
+  reg &= 127;
+  if (reg > 9) return rtc_[reg].load();
+  u32 t;
+  i32 us;
+  now(&t, &us);
+  // Registers 0 seconds, 2 minutes, 4 hours, 7 day, 8 month, 9 year in BCD.
+  auto bcd = [](u32 v) { return u8(((v / 10 % 10) << 4) | (v % 10)); };
+  const u32 s = t % 86400;
+  if (reg == 0) return bcd(s % 60);
+  if (reg == 2) return bcd(s / 60 % 60);
+  if (reg == 4) return bcd(s / 3600);
+  if (reg == 7 || reg == 8 || reg == 9) {
+    // Day, month and year of the day number, leap years every fourth year.
+    static constexpr u16 cum[13] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365};
+    u32 days = t / 86400, quad = days / 1461, rest = days % 1461, y = 0;
+    static constexpr u16 start[5] = {0, 366, 731, 1096, 1461};
+    while (y < 3 && rest >= start[y + 1]) ++y;
+    rest -= start[y];
+    const bool leap = y == 0;
+    u32 m = 11;
+    while (m > 0 && rest < cum[m] + (leap && m >= 2 ? 1u : 0u)) --m;
+    u32 day = rest - cum[m] - (leap && m >= 2 ? 1u : 0u) + 1;
+    if (reg == 7) return bcd(day);
+    if (reg == 8) return bcd(m + 1);
+    return bcd((quad * 4 + y) % 100);
+  }
+  return rtc_[reg].load();
+}
 void HostPlatform::rtc_write(u8 reg, u8 value) { rtc_[reg & 127].store(value); }
 
 unsigned long long HostPlatform::free_disk_kib() {

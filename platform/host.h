@@ -11,7 +11,7 @@ class HostPlatform : public Platform {
  public:
   void now(u32* sec, i32* usec) override;
   void set_clock(u32 sec) override;
-  void run_child(const std::vector<std::string>& argv) override;
+  int run_child(const std::vector<std::string>& argv, int wait_s) override;
   void write_hostname(const std::string& name) override;
   u8 port_in(u16) override { return 0xFF; }
   void port_out(u16, u8) override {}
@@ -22,6 +22,8 @@ class HostPlatform : public Platform {
   void watchdog_request(int) override {}
   void ts_watchdog(u8, u8) override {}
   void ts_feed(u8) override {}
+  // The simulated clock chip shows the controller clock, so reading it
+  // (the hourly resynchronisation) never moves the clock.
   u8 rtc_read(u8 reg) override;
   void rtc_write(u8 reg, u8 value) override;
   unsigned long long free_disk_kib() override;
