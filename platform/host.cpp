@@ -76,36 +76,67 @@ void HostPlatform::pc104_out(u16 port, u8 value) {
   if (port < 1024) pc104_[port].store(value);
 }
 
+namespace {
+
+constexpr u16 kCum[13] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365};
+constexpr u16 kYearStart[5] = {0, 366, 731, 1096, 1461};
+u8 to_bcd(u32 v) { return u8(((v / 10 % 10) << 4) | (v % 10)); }
+u32 from_bcd(u8 b) { return u32(b >> 4) * 10 + (b & 0x0F); }
+
+// Clock chip registers 0 seconds, 2 minutes, 4 hours, 7 day, 8 month,
+// 9 year (BCD) of controller seconds t, every fourth year a leap year.
+void split(u32 t, u8 r[10]) {
+  const u32 s = t % 86400, days = t / 86400, quad = days / 1461;
+  u32 rest = days % 1461, y = 0;
+  while (y < 3 && rest >= kYearStart[y + 1]) ++y;
+  rest -= kYearStart[y];
+  const bool leap = y == 0;
+  auto start = [&](u32 m) { return kCum[m] + (leap && m >= 2 ? 1u : 0u); };
+  u32 m = 11;
+  while (m > 0 && rest < start(m)) --m;
+  r[0] = to_bcd(s % 60);
+  r[2] = to_bcd(s / 60 % 60);
+  r[4] = to_bcd(s / 3600);
+  r[7] = to_bcd(rest - start(m) + 1);
+  r[8] = to_bcd(m + 1);
+  r[9] = to_bcd((quad * 4 + y) % 100);
+}
+
+long long join(const u8 r[10]) {
+  const u32 y = from_bcd(r[9]), m = from_bcd(r[8]) < 1 ? 1 : from_bcd(r[8]) > 12 ? 12 : from_bcd(r[8]);
+  long long days = y / 4 * 1461LL + kYearStart[y % 4] + from_bcd(r[7]) - 1 + kCum[m - 1] + (m > 2 && y % 4 == 0);
+  return days * 86400 + from_bcd(r[4]) * 3600LL + from_bcd(r[2]) * 60LL + from_bcd(r[0]);
+}
+
+}  // namespace
+
+// The simulated chip keeps time as an offset from the controller clock: 0
+// until its time registers are written, so it follows the clock.
 u8 HostPlatform::rtc_read(u8 reg) {
   reg &= 127;
   if (reg > 9) return rtc_[reg].load();
   u32 t;
   i32 us;
   now(&t, &us);
-  // Registers 0 seconds, 2 minutes, 4 hours, 7 day, 8 month, 9 year in BCD.
-  auto bcd = [](u32 v) { return u8(((v / 10 % 10) << 4) | (v % 10)); };
-  const u32 s = t % 86400;
-  if (reg == 0) return bcd(s % 60);
-  if (reg == 2) return bcd(s / 60 % 60);
-  if (reg == 4) return bcd(s / 3600);
-  if (reg == 7 || reg == 8 || reg == 9) {
-    // Day, month and year of the day number, leap years every fourth year.
-    static constexpr u16 cum[13] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365};
-    u32 days = t / 86400, quad = days / 1461, rest = days % 1461, y = 0;
-    static constexpr u16 start[5] = {0, 366, 731, 1096, 1461};
-    while (y < 3 && rest >= start[y + 1]) ++y;
-    rest -= start[y];
-    const bool leap = y == 0;
-    u32 m = 11;
-    while (m > 0 && rest < cum[m] + (leap && m >= 2 ? 1u : 0u)) --m;
-    u32 day = rest - cum[m] - (leap && m >= 2 ? 1u : 0u) + 1;
-    if (reg == 7) return bcd(day);
-    if (reg == 8) return bcd(m + 1);
-    return bcd((quad * 4 + y) % 100);
-  }
-  return rtc_[reg].load();
+  u8 r[10]{};
+  split(static_cast<u32>(t + chip_offset_.load()), r);
+  return r[reg];
 }
-void HostPlatform::rtc_write(u8 reg, u8 value) { rtc_[reg & 127].store(value); }
+
+void HostPlatform::rtc_write(u8 reg, u8 value) {
+  reg &= 127;
+  if (reg > 9 || (reg != 0 && reg != 2 && reg != 4 && reg != 7 && reg != 8 && reg != 9)) {
+    rtc_[reg].store(value);
+    return;
+  }
+  u32 t;
+  i32 us;
+  now(&t, &us);
+  u8 r[10]{};
+  split(static_cast<u32>(t + chip_offset_.load()), r);
+  r[reg] = value;
+  chip_offset_.store(join(r) - t);
+}
 
 unsigned long long HostPlatform::free_disk_kib() {
   struct statfs s;
