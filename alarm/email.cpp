@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -212,7 +213,9 @@ void compose() {
       return;
     }
     case 3: {
-      const size_t last = std::min<size_t>(last_index(mail_file), con_email.size());
+      // A last index below the first still mails the first address.
+      const size_t last =
+          std::min<size_t>(std::max(last_index(mail_file), first_index(mail_file)), con_email.size());
       while (mail_to < last) {
         std::string a = address(mail_to++);
         if (a.empty()) continue;

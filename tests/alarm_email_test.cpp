@@ -84,13 +84,21 @@ TEST_F(Mail, PeriodicEventAndNewAddressMails) {
   v[0] = 3;
   ASSERT_TRUE(write_periodic(1, v, 2, 86400 * 366 + 3662));
   EXPECT_EQ(per_mail_rec[1].load(), 0);
+  // A record written after the body went out waits for the next mail.
+  pump(peer.get(), [&] { return mail_seq >= 8; });
+  v[0] = 4;
+  ASSERT_TRUE(write_periodic(1, v, 2, 86400 * 366 + 3663));
   pump(peer.get(), [&] { return peer->lines().size() > 1 && mail_connect == 0; });
   ASSERT_EQ(peer->lines().size(), 2u);
   EXPECT_EQ(peer->lines()[1],
             R"({"helo": "quor", "from": "b@x.org", "to": ["b@x.org", "d@x.org"], "data": )"
             R"("Date:01/01/00 00:16:40\r\nSubject:Plant A Periodic file 2\r\nFrom:b@x.org\r\n\r\n)"
             R"(01/01/01 01:01:01,1.5,2\r\n01/01/01 01:01:02,3,2\r\n"})");
-  EXPECT_EQ(per_mail_rec[1].load(), -1);  // delivered
+  EXPECT_EQ(per_mail_rec[1].load(), 2);  // delivered up to record 1
+  pump(peer.get(), [&] { return peer->lines().size() > 2 && mail_connect == 0; });
+  ASSERT_EQ(peer->lines().size(), 3u);
+  EXPECT_NE(peer->lines()[2].find(R"(\r\n\r\n01/01/01 01:01:03,4,2\r\n")"), std::string::npos);
+  EXPECT_EQ(per_mail_rec[1].load(), -1);
 
   // Event file 1 with AUTH PLAIN; the event's name cannot add a command.
   con_name = "user";

@@ -134,6 +134,17 @@ TEST_F(NetSetup, ResetSystemRecordsAndEnds) {
   EXPECT_EQ(read("host-actions.log"), "watchdog reset\n");
 }
 
+TEST_F(NetSetup, ExpiredSoftwareWatchdogEndsTheHostProcess) {
+  plat = &fake;
+  gen_watchdog = 1;
+  gen_watchdog_type = 0;
+  wd_timer = 2;
+  EXPECT_EXIT(run_for_us(5000000, 10000), testing::ExitedWithCode(WATCHDOG_EXIT), "");
+  EXPECT_EQ(read("host-actions.log"), "watchdog reset\n");
+  gen_watchdog = 0;
+  wd_timer = 600;
+}
+
 TEST(NetText, AddressesAndHostNames) {
   for (const char* ok : {"0.0.0.0", "192.168.1.255", "10.0.0.7"}) EXPECT_TRUE(valid_quad(ok)) << ok;
   for (const char* bad : {"", "1.2.3", "1.2.3.4.", "256.1.1.1", "1.2.3.4;x", "1..2.3", "1234.1.1.1"})
