@@ -140,7 +140,7 @@ std::string body_line() {
     u16 event = 0;
     if (!read_event(f, rec, &t, &data, &status, &event)) return ",No data\r\n";
     const u32 st = status > 0 && status < 4294967040.0f ? u32(status) : 0;
-    std::snprintf(num, sizeof num, ",%i,%g,%i", int(event), double(data), int(st));
+    std::snprintf(num, sizeof num, ",%i,%g,%u", int(event), double(data), st);
     line = get_date(t) + num + event_word(st);
     u32 e = event < 1 ? 1 : event > HIST_MAX_N ? HIST_MAX_N : event;
     if (e <= evt_ptr[f].size()) line += mail_clean(evt_ptr[f][e - 1].name);
