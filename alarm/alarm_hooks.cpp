@@ -29,15 +29,13 @@ void alarm_pass() {
 }
 
 void alarm_install_hooks() {
-  // Execution thread, any level: countdowns only.
+  // Execution thread, every level: countdowns only.
   engine_hooks.alarm_second = &alarm_second;
   engine_hooks.alarm_tick = &alarm_tick;
-  // Main thread, user port pass, no pause held.
+  // Main thread, scan running, after every user port pass; takes no pause.
   startup_hooks.alarm_pass = &alarm_pass;
   // Main thread, scan stopped: a new program ends a call series.
   static bool registered = false;
   if (!registered) on_program_new(ResetPhase::Clear, &modem_end_series);
   registered = true;
 }
-
-QUOR_INSTALL_HOOK(alarm_hooks) { alarm_install_hooks(); }

@@ -14,6 +14,7 @@
 
 #include "core/engine.h"
 #include "core/module.h"
+#include "core/hooks.h"
 #include "core/registry.h"
 #include "platform/platform.h"
 #include "program/program_new.h"
@@ -70,6 +71,7 @@ int main(int argc, char** argv) {
   if (secs <= 0) secs = 10.0;
   auto platform = make_host_platform();
   plat = platform.get();
+  install_hooks();
   inst_build();
   program_new(false);
   for (auto& p : gen_loop_int) p = 0;

@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 #include "core/module.h"
+#include "core/hooks.h"
 #include "core/registry.h"
 #include "expr/expression.h"
 #include "platform/fake.h"
@@ -58,6 +59,7 @@ int main(int argc, char** argv) {
   const long scans = argc > 1 ? std::atol(argv[1]) : 2000000;
   FakePlatform fake;
   plat = &fake;
+  install_hooks();
   inst_build();
   program_new(false);
 

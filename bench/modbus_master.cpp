@@ -230,6 +230,7 @@ Jitter run_loop(const std::vector<u16>& ports, double secs) {
 
 int main() {
   std::signal(SIGPIPE, SIG_IGN);
+  install_hooks();
   inst_build();
   create_serial_ports();
   std::string path = peer_path();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/module.h"
+#include "core/hooks.h"
 #include "core/registry.h"
 #include "expr/names.h"
 #include "platform/platform.h"
@@ -81,6 +82,7 @@ int main(int argc, char** argv) {
   if (count < 1) count = 1;
   auto platform = make_host_platform();
   plat = platform.get();
+  install_hooks();
   inst_build();
   if (!inst_factory[20]) {
     std::fprintf(stderr, "no Expression class linked in\n");

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "core/engine.h"
+#include "core/hooks.h"
 #include "core/registry.h"
 #include "net/user_port.h"
 #include "platform/platform.h"
@@ -176,6 +177,7 @@ int main(int argc, char** argv) {
 
   auto platform = make_host_platform();
   plat = platform.get();
+  install_hooks();
   inst_build();
   program_new(false);
   if (!user_port_open(0)) {

@@ -106,24 +106,32 @@ inline std::vector<evt_event> evt_ptr[4];
 // Fields of a serial port definition reached from page 1.
 enum class SerialField : u8 { Kind, Baud, Parity, Address };
 
-// Subsystems the pages act on. Each is installed by its subsystem; an empty
-// entry means the subsystem is absent.
+// Subsystems the pages act on, filled by their install functions (see
+// core/hooks.h); an empty entry means the subsystem is absent. Every entry
+// runs on the main thread, from a page's parameter access: reads with the
+// scan paused (lock(1)) or stopped, writes with it stopped (lock(3)) or
+// before the execution thread starts (loading, program_new).
 struct ConfigHooks {
   // Hardware watchdog: enable (reset = restart the controller) and disable.
+  // Main thread, scan stopped (lock(3)).
   void (*watchdog_enable)(bool reset) = nullptr;
   void (*watchdog_disable)() = nullptr;
-  // A new watchdog type; a running watchdog is switched over.
+  // Main thread, scan stopped (lock(3)): a new watchdog type; a running
+  // watchdog is switched over.
   void (*watchdog_type)(u8 type) = nullptr;
-  // Closes the TCP slave listener of kind 2 (Modbus) or 5 (ASCII) with its
-  // connections, then listens on port when enable is set.
+  // Main thread, scan stopped (lock(3)): closes the TCP slave listener of
+  // kind 2 (Modbus) or 5 (ASCII) with its connections, then listens on port
+  // when enable is set.
   void (*slave_port_listen)(u16 port, u8 kind, bool enable) = nullptr;
-  // Creates history file f (0..3) from the present settings.
+  // Main thread, scan stopped (lock(3)): creates history file f (0..3) from
+  // the present settings.
   bool (*create_periodic)(int f) = nullptr;
   bool (*create_event)(int f) = nullptr;
   // The serial port definitions 0..3 in list order. set only stores;
   // the page calls clear_receive (receive count and frame-start flag) and
   // reopen as the settings require. All four are needed for the page's
-  // serial groups to exist.
+  // serial groups to exist. Main thread: get at least paused (lock(1)),
+  // the other three scan stopped (lock(3)).
   bool (*serial_get)(int port, SerialField field, u32* value) = nullptr;
   bool (*serial_set)(int port, SerialField field, u32 value) = nullptr;
   void (*serial_clear_receive)(int port) = nullptr;

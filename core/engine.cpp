@@ -383,10 +383,10 @@ int start_exec_thread() {
   try {
     thread_execute = std::thread(quor_exect);
   } catch (...) {
-    return -1;
+    return 0;
   }
   exec_running.store(true);
-  return 0;
+  return -1;
 }
 
 void stop_exec_thread() {

@@ -59,6 +59,7 @@ inline bool wd_toggle = false;
 inline std::atomic<Control*> break_hit{nullptr};
 inline std::atomic<u16> break_hit_loop{0};
 
+// Starts the execution thread: -1, or 0 when the thread cannot be created.
 int start_exec_thread();
 // Ends the execution thread (tests and orderly shutdown).
 void stop_exec_thread();

@@ -1,60 +1,82 @@
 // Calls from the engine and start-up into subsystems built above the core.
-// Each subsystem installs its entries when it is linked in (a static
-// initialiser in its own file); an empty entry means the subsystem is absent.
+//
+// Each subsystem fills its own entries in one plain function,
+// <subsystem>_install_hooks(), declared in its header. install_hooks() calls
+// them all, in a fixed order, from one place: the controller at start-up,
+// the test runner, the fuzz targets and the benchmarks. An empty entry means
+// the subsystem is absent. Installing again is harmless (same entries).
+//
+// Every entry says which thread calls it and at which scan level:
+//   every level      - also while the main thread holds lock(1) or lock(3)
+//   unless stopped   - skipped while lock(3) stands (thread_ctr 3 or 4)
+//   lock(1) / lock(3) - the main thread holds that pause (core/scan_pause.h)
 #pragma once
 #include "core/types.h"
 
 class Control;
 
 struct EngineHooks {
-  // Once a second, on the execution thread.
-  void (*alarm_second)() = nullptr;    // e-mail and modem countdowns
-  void (*io_second)() = nullptr;       // I/O seconds countdowns (thread_ctr <= 3)
-  void (*clients_second)() = nullptr;  // client slot idle countdowns
-  // Every ten-millisecond tick, on the execution thread.
-  void (*alarm_tick)() = nullptr;  // e-mail ten-millisecond countdown
-  void (*io_tick)() = nullptr;     // I/O ten-millisecond counters (thread_ctr <= 3)
-  // Execution pass: advance the transactions in progress; returns true while
-  // some I/O definition still serves an instruction.
+  // Execution thread, once a second, every level: e-mail and modem countdowns.
+  void (*alarm_second)() = nullptr;
+  // Execution thread, once a second, unless stopped: I/O seconds countdowns.
+  void (*io_second)() = nullptr;
+  // Execution thread, once a second, every level: client slot idle countdowns.
+  void (*clients_second)() = nullptr;
+  // Execution thread, every ten-millisecond tick, every level: the e-mail
+  // ten-millisecond countdown.
+  void (*alarm_tick)() = nullptr;
+  // Execution thread, every tick, unless stopped: I/O ten-millisecond counters.
+  void (*io_tick)() = nullptr;
+  // Execution thread, every pass, unless stopped: advance the transactions
+  // in progress; true while some I/O definition still serves an instruction.
   bool (*io_advance)() = nullptr;
-  // Execution pass: slave sockets and the bytes each port received.
+  // Execution thread, every pass while running or paused (not under lock(3)):
+  // slave sockets and the bytes each port received.
   void (*io_serve)() = nullptr;
-  // Execution pass: an instruction has just executed (I/O start).
+  // Execution thread, scan running: an instruction has just executed (I/O start).
   void (*io_start)(Control* executed) = nullptr;
-  // start_run: every I/O definition forgets the instruction it served.
+  // Main thread, from start_run: scan stopped (lock(3)) or halted (run 0).
+  // Every I/O definition forgets the instruction it served.
   void (*io_forget)() = nullptr;
-  // Descriptors the execution thread should wake on; returns how many.
+  // Execution thread, before it waits, every level: the descriptors it
+  // should wake on; returns how many.
   int (*io_fds)(int* fds, int max) = nullptr;
-  // The software watchdog ran out (execution thread, once).
+  // Execution thread, every level, once: the software watchdog ran out.
   void (*watchdog_expired)() = nullptr;
-  // Hourly clock resynchronisation; moves next_time_sync on.
+  // Execution thread from update_time, every level (main thread before the
+  // execution thread starts): hourly clock resynchronisation; moves
+  // next_time_sync on.
   void (*clock_sync)() = nullptr;
-  // The editing cursor moved to a break point: recompute the listing base.
+  // Main thread, scan halted at a break point (run 0, no pause needed): the
+  // editing cursor moved to the break point; recompute the listing base.
   void (*cursor_moved)() = nullptr;
-  // A block move reordered the program list: rebuild the I/O transaction
-  // list (main thread, scan stopped).
+  // Main thread, scan stopped (lock(3)): a block move reordered the program
+  // list; rebuild the I/O transaction lists.
   void (*program_moved)() = nullptr;
-  // A program file was loaded (main thread): check the history files.
+  // Main thread, scan stopped (lock(3)) or before the execution thread
+  // starts: a program file was loaded; check the history files.
   void (*program_loaded)() = nullptr;
 };
 inline EngineHooks engine_hooks;
 
+// All of these run on the main thread during start-up, before the execution
+// thread exists, except main_pass (below).
 struct StartupHooks {
-  void (*hmi_build)() = nullptr;        // HMI object type table
-  void (*create_ports)() = nullptr;     // the four serial port definitions
-  bool (*program_load)() = nullptr;     // stored program, or its backup
+  void (*hmi_build)() = nullptr;     // HMI object type table
+  void (*create_ports)() = nullptr;  // the four serial port definitions
+  bool (*program_load)() = nullptr;  // stored program, or its backup
   // Network set-up and the user port listener; false ends the process.
   bool (*init_ports)(int port_override) = nullptr;
-  // Main thread, every pass of the client service: the alarm senders.
+  // Main thread, scan running, after every pass of the client service: one
+  // step of the alarm senders (mail and modem); takes no pause.
   void (*alarm_pass)() = nullptr;
-  // One pass of the client service; returns false to end the process.
+  // Main thread, scan running, for ever after start-up: one pass of the
+  // client service (which takes its own pauses); false ends the process.
   bool (*main_pass)() = nullptr;
 };
 inline StartupHooks startup_hooks;
 
-// Registers a hook at static initialisation:
-//   QUOR_INSTALL_HOOK(expr_hooks) { engine_hooks.io_tick = &io_tick; }
-#define QUOR_INSTALL_HOOK(NAME)                 \
-  static void NAME##_install();                 \
-  static const int NAME##_installed = (NAME##_install(), 0); \
-  static void NAME##_install()
+// Fills every subsystem's entries of every hook table (EngineHooks,
+// StartupHooks, ConfigHooks, HmiFileHooks) and the program-reset lists.
+// Main thread, before the execution thread starts.
+void install_hooks();

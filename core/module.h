@@ -29,7 +29,9 @@ class Module : public Control {
   virtual void new_hmi_desc(const char* text);
 };
 
-// Destroys a module's screen objects; installed by the screens subsystem.
+// Destroys a module's screen objects; installed by the screens subsystem's
+// install function. Main thread, scan stopped (lock(3)) or before the
+// execution thread starts: the module is being destroyed.
 inline void (*hmi_destroy_objects)(HMI_object* first) = nullptr;
 
 // Program structure: loop_start[0..3] are "Loop_1".."Loop_4", [4] is "End".

@@ -29,7 +29,7 @@ const char kUsage[] =
 
 int usage_error(const char* what, const char* arg) {
   std::fprintf(stderr, "quor: %s%s%s (see quor --help)\n", what, arg ? ": " : "", arg ? arg : "");
-  return 2;
+  return EXIT_USAGE;
 }
 
 bool parse_uint(const char* s, unsigned long max, unsigned long& out) {
@@ -108,21 +108,34 @@ int set_path() {
   return chdir(options.dir.c_str()) == 0 ? -1 : 0;
 }
 
+namespace {
+// The message of a start-up failure; the exit status that goes with it.
+int startup_failure(const char* what, const std::string& detail) {
+  std::fprintf(stderr, "quor: %s%s%s\n", what, detail.empty() ? "" : ": ", detail.c_str());
+  return EXIT_STARTUP;
+}
+}  // namespace
+
 int quor_main(int argc, char** argv) {
   int rc = parse_options(argc, argv, options);
   if (rc >= 0) return rc;
 
+  install_hooks();
   inst_build();
   if (startup_hooks.hmi_build) startup_hooks.hmi_build();
   start_init();
   gen_startup();
   platform_owner = options.board ? make_board_platform() : make_host_platform();
   plat = platform_owner.get();
-  set_path();
+  // Never run somewhere else: the program file, history files and uploads
+  // would land in whatever directory the controller was started from.
+  if (!set_path())
+    return startup_failure("cannot use working directory", options.dir + ": " + std::strerror(errno));
   program_new(false);
   if (startup_hooks.program_load) startup_hooks.program_load();
-  if (startup_hooks.init_ports && !startup_hooks.init_ports(options.port)) return 0;
-  start_exec_thread();
+  // init_ports says why on stderr itself.
+  if (startup_hooks.init_ports && !startup_hooks.init_ports(options.port)) return EXIT_STARTUP;
+  if (!start_exec_thread()) return startup_failure("cannot start the execution thread", "");
   start_run();
   for (;;) {
     if (startup_hooks.main_pass) {

@@ -13,11 +13,20 @@ struct Options {
 };
 inline Options options;
 
+// Exit statuses of the controller process (0: --help, or an orderly end).
+inline constexpr int EXIT_STARTUP = 1;  // start-up failed (message on stderr)
+inline constexpr int EXIT_USAGE = 2;    // bad command line (message on stderr)
+
 // Parses argv into options. Returns -1 to go on, or the exit status (0 after
-// --help, 2 after a usage error, reported on stderr).
+// --help, EXIT_USAGE after a usage error, reported on stderr).
 int parse_options(int argc, char** argv, Options& out);
 
 void start_init();
+// Makes options.dir (and its missing parents) and enters it: -1, or 0 with
+// errno set when it cannot be made or entered.
 int set_path();
-// The whole start-up sequence; returns when the process is to end.
+// The whole start-up sequence; returns the process's exit status when it is
+// to end. A working directory that cannot be used, a user port that cannot
+// be opened or an execution thread that cannot start end it at once with
+// EXIT_STARTUP and a one-line message on stderr.
 int quor_main(int argc, char** argv);

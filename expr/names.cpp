@@ -167,6 +167,4 @@ void names_reset() {
   Exp_con = pIdata{};
 }
 
-namespace {
-const int names_reset_registered = (on_program_new(ResetPhase::Clear, &names_reset), 0);
-}
+void expr_install_hooks() { on_program_new(ResetPhase::Clear, &names_reset); }

@@ -48,3 +48,5 @@ bool reserved_name(std::string_view name);
 // Forgets the scratch cells and the pool (their variables belong to the
 // "!System" list and go with it).
 void names_reset();
+// The formula subsystem's hook entries: names_reset on program_new.
+void expr_install_hooks();

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "core/hooks.h"
 #include "core/module.h"
 #include "core/registry.h"
 #include "expr/expression.h"
@@ -20,14 +21,15 @@ FakePlatform* fake_platform() {
 }
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  plat = fake_platform();
+  install_hooks();
+  inst_build();
+  program_new(false);
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool ready = [] {
-    plat = fake_platform();
-    inst_build();
-    program_new(false);
-    return true;
-  }();
-  (void)ready;
   // A fresh program now and then keeps the pool and the variables small.
   static unsigned runs = 0;
   if (++runs % 512 == 0) program_new(false);

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "core/config.h"
+#include "core/hooks.h"
 #include "core/engine.h"
 #include "core/registry.h"
 #include "hmi/session.h"
@@ -100,6 +101,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   char tmpl[] = "/tmp/quor_fuzz_hmi_XXXXXX";
   if (!mkdtemp(tmpl) || chdir(tmpl) != 0) std::abort();
   scratch = tmpl;
+  install_hooks();
   inst_build();
   program_new(false);
   return 0;

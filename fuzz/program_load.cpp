@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "core/hooks.h"
 #include "core/module.h"
 #include "core/registry.h"
 #include "platform/platform.h"
@@ -41,12 +42,15 @@ FILE* open_bytes(const uint8_t* data, size_t size, std::string& copy) {
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  platform = make_host_platform();
+  plat = platform.get();
+  install_hooks();
+  inst_build();
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (!platform) {
-    platform = make_host_platform();
-    plat = platform.get();
-    inst_build();
-  }
   if (size == 0) return 0;
   program_new(false);
   std::string copy;

@@ -33,4 +33,3 @@ void history_install_hooks() {
   installed = true;
 }
 
-QUOR_INSTALL_HOOK(history) { history_install_hooks(); }

@@ -12,9 +12,7 @@ void forget_walk() {
   list_flag = 3;
 }
 
-namespace {
-const int walk_reset_registered = (on_program_new(ResetPhase::Clear, &forget_walk), 0);
-}  // namespace
+void hmi_install_hooks() { on_program_new(ResetPhase::Clear, &forget_walk); }
 
 CursorPos cursor_save() { return {current_instruction, current_module, current_loop}; }
 

@@ -35,5 +35,7 @@ void list_prog(int slot, int n);
 inline CursorPos list_save{};
 inline u8 list_flag = 3;  // 0 module, 1 loop, 2 program, 3 finished
 void forget_walk();
+// The command interpreter's hook entries: forget_walk on program_new.
+void hmi_install_hooks();
 // position_instruction for any distance: the signed number of steps made.
 int move_instructions(int n);

@@ -48,5 +48,8 @@ bool operator_write_through(Control* inst, const Iparam& p, u16 group, u16 row) 
   // Reads and writes of one stream need a positioning call between them.
   if (std::fseek(f.get(), 0, SEEK_CUR) != 0) return false;
   unsigned char v[4] = {u8(p.value), u8(p.value >> 8), u8(p.value >> 16), u8(p.value >> 24)};
-  return std::fwrite(v, 1, 4, f.get()) == 4;
+  if (std::fwrite(v, 1, 4, f.get()) != 4) return false;
+  // The value reaches the file when the stream is flushed: a failed flush
+  // or close is a failed write.
+  return std::fclose(f.release()) == 0;
 }

@@ -7,5 +7,7 @@
 // program in memory is the one in "quor.qrn", overwrite the stored value in
 // place. Every earlier row's stored type must match the instruction's
 // present one, and the target row's stored type the written one; any
-// mismatch leaves the file untouched. True when the file was written.
+// mismatch leaves the file untouched. True when the file was written; false
+// also when it cannot be opened for writing (read-only, vanished) or the
+// write, flush or close fails.
 bool operator_write_through(Control* inst, const Iparam& p, u16 group, u16 row);

@@ -1,11 +1,15 @@
 #include "instructions/constant.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "core/convert.h"
+#include "core/engine.h"
 #include "core/registry.h"
 #include "instructions/common.h"
 #include "program/file.h"
@@ -91,73 +95,104 @@ Control* Constant::execute() {
       changed = true;
     }
   }
-  if (changed && run_inst_update && file_pos != 0) capture_to_file();
+  if ((changed || capture_pending_) && run_inst_update && file_pos != 0) capture_to_file(changed);
   return next;
 }
 
-void Constant::capture_to_file() {
+// A write that failed (a read-only, vanished or replaced file, a short
+// write) keeps the values pending: they are written with the next change,
+// or tried again once a second, until the file takes them or a save
+// rewrites the program.
+void Constant::capture_to_file(bool changed) {
+  const u32 now = timec.load(std::memory_order_relaxed);
+  if (!changed && now == capture_tried_) return;
   u32 values[MAX_ROWS];
   for (size_t k = 0; k < table_.size(); ++k) values[k] = wire_value(table_[k].value);
-  constant_capture_write(PROGRAM_FILE, file_pos, data_type_,
-                         std::span<const u32>(values, table_.size()));
+  capture_pending_ = !constant_capture_write(PROGRAM_FILE, file_pos, data_type_,
+                                             std::span<const u32>(values, table_.size()));
+  capture_tried_ = now;
 }
 
 namespace {
 
-class Patch {
+// Reads a Constant's record from a copy of the file's bytes.
+class RecordReader {
  public:
-  explicit Patch(FILE* f) : f_(f) {}
-  bool u16_is(u16 want) {
-    unsigned char b[2];
-    return std::fread(b, 1, 2, f_) == 2 && u16(b[0] | b[1] << 8) == want;
-  }
+  RecordReader(const unsigned char* bytes, size_t size) : p_(bytes), n_(size) {}
+  size_t at() const { return at_; }
   bool read_u16(u16* v) {
-    unsigned char b[2];
-    if (std::fread(b, 1, 2, f_) != 2) return false;
-    *v = u16(b[0] | b[1] << 8);
+    if (n_ - at_ < 2) return false;
+    *v = u16(p_[at_] | p_[at_ + 1] << 8);
+    at_ += 2;
+    return true;
+  }
+  bool u16_is(u16 want) {
+    u16 v;
+    return read_u16(&v) && v == want;
+  }
+  bool skip(size_t k) {
+    if (n_ - at_ < k) return false;
+    at_ += k;
     return true;
   }
   // A stored string: at most 256 bytes are examined for its terminator.
   bool skip_string() {
-    for (int i = 0; i < 256; ++i) {
-      int c = std::fgetc(f_);
-      if (c == EOF) return false;
-      if (c == 0) return true;
-    }
-    return false;
-  }
-  bool skip(long n) { return std::fseek(f_, n, SEEK_CUR) == 0; }
-  bool write_u32(u32 v) {
-    unsigned char b[4] = {u8(v), u8(v >> 8), u8(v >> 16), u8(v >> 24)};
-    // A stream switches between reading and writing only after a seek.
-    return std::fseek(f_, 0, SEEK_CUR) == 0 && std::fwrite(b, 1, 4, f_) == 4 &&
-           std::fseek(f_, 0, SEEK_CUR) == 0;
+    const void* z = std::memchr(p_ + at_, 0, std::min<size_t>(256, n_ - at_));
+    if (!z) return false;
+    at_ = size_t(static_cast<const unsigned char*>(z) - p_) + 1;
+    return true;
   }
 
  private:
-  FILE* f_;
+  const unsigned char* p_;
+  size_t n_;
+  size_t at_ = 0;
 };
 
 }  // namespace
 
+// The whole record is read and checked first; only then are the values
+// patched into the copy and the span from the first value to the last
+// written back in one write. A mismatch anywhere leaves the file as it was.
 bool constant_capture_write(const char* path, u32 pos, u8 data_type,
                             std::span<const u32> values) {
-  FILE* f = std::fopen(path, "r+b");
-  if (!f) return false;
-  Patch p(f);
-  bool ok = std::fseek(f, long(pos), SEEK_SET) == 0;
+  if (values.empty()) return false;
+  int fd = ::open(path, O_RDWR | O_CLOEXEC);
+  if (fd < 0) return false;
+  // The longest record: shape, reference, two choices, then per row a value
+  // and a description, every string at its 256-byte bound.
+  std::vector<unsigned char> buf(6 + 2 + 256 + 12 + values.size() * (6 + 2 + 256));
+  ssize_t got = ::pread(fd, buf.data(), buf.size(), off_t(pos));
+  RecordReader r(buf.data(), got > 0 ? size_t(got) : 0);
   u16 first = 0;
-  ok = ok && p.read_u16(&first);
+  bool ok = r.read_u16(&first);
   if (ok && first == 3) {
     // The block's shape (rows 3, groups, rows per group 2) comes first.
     u16 groups = 0, group_rows = 0;
-    ok = p.read_u16(&groups) && p.read_u16(&group_rows) && group_rows == 2 &&
-         groups == values.size() && p.read_u16(&first);
+    ok = r.read_u16(&groups) && r.read_u16(&group_rows) && group_rows == 2 &&
+         groups == values.size() && r.read_u16(&first);
   }
-  ok = ok && first == ptype::Ref && p.skip_string() && p.skip(12);
-  for (size_t k = 0; ok && k < values.size(); ++k)
-    ok = p.u16_is(data_type) && p.write_u32(values[k]) && p.u16_is(ptype::Text) && p.skip_string();
-  return std::fclose(f) == 0 && ok;
+  ok = ok && first == ptype::Ref && r.skip_string() && r.skip(12);
+  size_t from = 0, to = 0;
+  for (size_t k = 0; ok && k < values.size(); ++k) {
+    ok = r.u16_is(data_type);
+    if (!ok) break;
+    size_t at = r.at();
+    ok = r.skip(4) && r.u16_is(ptype::Text) && r.skip_string();
+    if (!ok) break;
+    const u32 v = values[k];
+    buf[at] = u8(v);
+    buf[at + 1] = u8(v >> 8);
+    buf[at + 2] = u8(v >> 16);
+    buf[at + 3] = u8(v >> 24);
+    if (k == 0) from = at;
+    to = at + 4;
+  }
+  if (ok) {
+    const size_t len = to - from;
+    ok = ::pwrite(fd, buf.data() + from, len, off_t(pos + from)) == ssize_t(len);
+  }
+  return ::close(fd) == 0 && ok;
 }
 
 QUOR_REGISTER_INSTRUCTION(3, Constant);

@@ -38,18 +38,22 @@ class Constant : public WithRows<Constant> {
   static bool set_description(Constant& c, u16 g, const Iparam& p, const Row<Constant>&);
   // The value as exchanged for the current data type.
   u32 wire_value(float v) const;
-  void capture_to_file();
+  void capture_to_file(bool changed);
 
   pIdata variable_;  // first of count cells
   u8 data_type_ = 0;  // equals its type code: Float 0, Date 1, Time 2, Dec 3, Hex 4
   u8 mode_ = Normal;
   std::vector<ConstRow> table_;
+  bool capture_pending_ = false;  // captured values the file has not taken yet
+  u32 capture_tried_ = 0;         // second of the last write attempt
 };
 
 // Writes captured values into a Constant's record of a program file in
 // place. pos is the record's parameter block (or its first parameter); the
 // stored types must match: a reference, two choices, then per row a value
-// of data_type and a description. Nothing else is written; false (leaving
-// the rest untouched) on any mismatch or file problem.
+// of data_type and a description. Nothing else changes. The record is
+// checked whole before anything is written: on a mismatch the file stays
+// as it was. False on a mismatch, on a file that cannot be opened for
+// writing, and on a short or failed write.
 bool constant_capture_write(const char* path, u32 pos, u8 data_type,
                             std::span<const u32> values);

@@ -67,6 +67,7 @@ void next_IO_instruction(IO_def* port);
 // Clears every link of the program's I/O instructions to ports. Scan
 // stopped.
 void io_detach_all();
-// Installs the scheduler's engine and start-up entries (done at start-up;
-// tests that replaced them call it again).
-void io_install_scheduler_hooks();
+// The field I/O hook entries: the scheduler's engine and start-up entries,
+// the serial settings of the configuration pages, and the detach on
+// program_new.
+void io_install_hooks();

@@ -10,6 +10,7 @@
 #include "core/hooks.h"
 #include "core/scan_pause.h"
 #include "io/io_base.h"
+#include "io/serial.h"
 #include "program/program_new.h"
 
 namespace {
@@ -177,7 +178,8 @@ void next_IO_instruction(IO_def* port) {
   write_pass_time(port);
 }
 
-void io_install_scheduler_hooks() {
+void io_install_hooks() {
+  io_install_config_hooks();
   engine_hooks.io_second = &io_second;
   engine_hooks.io_tick = &io_tick;
   engine_hooks.io_advance = &io_advance;
@@ -187,9 +189,5 @@ void io_install_scheduler_hooks() {
   engine_hooks.io_fds = &io_fds;
   engine_hooks.program_moved = &all_IO_linked_list;
   startup_hooks.create_ports = &create_serial_ports;
-}
-
-QUOR_INSTALL_HOOK(io_scheduler) {
-  io_install_scheduler_hooks();
   on_program_new(ResetPhase::Detach, &io_reset);
 }

@@ -173,5 +173,3 @@ void io_install_config_hooks() {
   config_hooks.serial_reopen = &serial_reopen;
   config_hooks.slave_port_listen = &IO_slave_port_listen;
 }
-
-QUOR_INSTALL_HOOK(io_serial_config) { io_install_config_hooks(); }

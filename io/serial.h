@@ -40,6 +40,6 @@ inline SerialSettings serial_settings[4];
 // them itself (creation, the new-program reset). Scan stopped.
 void serial_settings_sync();
 
-// Installs the serial port and slave listener entries of the configuration
-// pages (done at start-up; tests that replaced them call it again).
+// The serial port and slave listener entries of the configuration pages
+// (part of io_install_hooks).
 void io_install_config_hooks();

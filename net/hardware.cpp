@@ -136,14 +136,11 @@ void watchdog_expired() {
 unsigned long long gdisk() { return plat ? plat->free_disk_kib() : 0; }
 
 void hardware_install_hooks() {
-  // Main thread, from the configuration page (scan paused at level 1).
+  // Main thread, scan stopped (lock(3)): the "Watchdog" and "Watchdog type"
+  // rows of the general page.
   config_hooks.watchdog_enable = &enable_watchdog;
   config_hooks.watchdog_disable = &disable_watchdog;
   config_hooks.watchdog_type = &change_watchdog_type;
-  // Execution thread, at its hourly resynchronisation (no level).
-  engine_hooks.clock_sync = &slinux_date;
-  // Execution thread, once, when the software watchdog runs out (no level).
+  // Execution thread, every level, once: the software watchdog ran out.
   engine_hooks.watchdog_expired = &watchdog_expired;
 }
-
-QUOR_INSTALL_HOOK(hardware_hooks) { hardware_install_hooks(); }

@@ -34,6 +34,5 @@ void delay(u32 n);
 // Free space on "/" in KiB.
 unsigned long long gdisk();
 
-// Sets the watchdog, clock and disk entries of the engine and configuration
-// hooks.
+// Sets the watchdog entries of the engine and configuration hooks.
 void hardware_install_hooks();

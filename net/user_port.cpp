@@ -20,6 +20,7 @@
 #include "core/scan_pause.h"
 #include "history/history.h"
 #include "hmi/session.h"
+#include "net/clock.h"
 #include "net/files.h"
 #include "net/sockets.h"
 
@@ -305,8 +306,9 @@ bool main_pass() {
 
 }  // namespace
 
-QUOR_INSTALL_HOOK(user_port) {
+void net_install_hooks() {
   engine_hooks.clients_second = &clients_second;
+  engine_hooks.clock_sync = &slinux_date;
   startup_hooks.init_ports = &init_ports;
   startup_hooks.main_pass = &main_pass;
 }

@@ -39,6 +39,9 @@ int close_socket(int slot);
 void send_data();
 // Once a second on the execution thread: the idle countdowns.
 void clients_second();
+// The network's hook entries: the client countdowns, the hourly clock
+// resynchronisation, the listener set-up and the client pass of start-up.
+void net_install_hooks();
 
 // Reply output of a slot: queued, then written in one write per flush; what
 // the socket does not take at once goes out in later passes.

@@ -1,6 +1,5 @@
 #include "program/cursor.h"
 
-#include "core/hooks.h"
 #include "core/module.h"
 #include "program/program_new.h"
 
@@ -106,6 +105,3 @@ void update_module_pointer() {
   HMI_basem = current_module;
   HMI_basel = current_loop;
 }
-
-// A break point moved the cursor: the listing follows it.
-QUOR_INSTALL_HOOK(cursor_hooks) { engine_hooks.cursor_moved = &update_module_pointer; }

@@ -13,6 +13,7 @@
 #include "core/registry.h"
 #include "core/scan_pause.h"
 #include "platform/platform.h"
+#include "program/cursor.h"
 #include "program/hmi_io.h"
 #include "program/naming.h"
 #include "program/program_new.h"
@@ -625,7 +626,9 @@ bool module_insert(FILE* f, STR_PTR* list, int session) {
   return true;
 }
 
-// Start-up: the stored program, or its newest backup.
-QUOR_INSTALL_HOOK(program_file_hooks) {
+void program_install_hooks() {
+  // Start-up: the stored program, or its newest backup.
   startup_hooks.program_load = [] { return program_load(nullptr, 0) || program_load("quor.qrn.bkup", 0); };
+  // A break point moved the cursor: the listing follows it.
+  engine_hooks.cursor_moved = &update_module_pointer;
 }

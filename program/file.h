@@ -38,6 +38,10 @@ inline constexpr int FILE_MAX_FORMAT_LINES = 300;
 // the main thread, read by the scan (a Constant capturing into the file).
 inline std::atomic<u8> run_inst_update{0};
 
+// The program subsystem's hook entries: the start-up load of the stored
+// program (or its backup) and the listing base that follows a break point.
+void program_install_hooks();
+
 // One HMI format line collected from a file for module import. The last
 // node of a list is empty.
 struct STR_PTR {

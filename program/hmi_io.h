@@ -1,9 +1,13 @@
 // What the program file and the block operations need from the operator
 // screens: the 33 HMI format lists, the objects of a module's screen and
-// the per-session insertion slots. The screens subsystem fills these hooks;
-// while they are empty, modules have no objects and the format lists are
-// empty: files that carry objects or formats still load (what has no home
-// is skipped) and save without them.
+// the per-session insertion slots. The screens subsystem fills these hooks
+// in its install function (see core/hooks.h); while they are empty, modules
+// have no objects and the format lists are empty: files that carry objects
+// or formats still load (what has no home is skipped) and save without them.
+//
+// Every entry runs on the main thread: while a program is loaded, imported
+// or edited, with the scan stopped (lock(3)) or before the execution thread
+// starts; while it is saved, with the scan at least paused (lock(1)).
 #pragma once
 #include "core/control.h"
 

@@ -1,5 +1,6 @@
 #include "program/program_new.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "core/config.h"
@@ -33,7 +34,10 @@ void forget_program_pointers() {
 }
 }  // namespace
 
-void on_program_new(ResetPhase phase, void (*reset)()) { resets(phase).push_back(reset); }
+void on_program_new(ResetPhase phase, void (*reset)()) {
+  auto& list = resets(phase);
+  if (std::find(list.begin(), list.end(), reset) == list.end()) list.push_back(reset);
+}
 
 bool program_new(bool loading) {
   scan_requires(Pause::Stopped);

@@ -26,5 +26,9 @@ bool program_new(bool loading);
 // Subsystems reset their own program-wide state here. Detach resets run
 // before the instructions are destroyed (I/O links, alarm notification),
 // clear resets after (constant pool, mail records, format lists).
+// Registered by the subsystems' install functions (install_hooks); a reset
+// registered twice runs once. Resets run where program_new runs: on the
+// main thread, with the scan stopped (lock(3)) or before the execution
+// thread starts.
 enum class ResetPhase { Detach, Clear };
 void on_program_new(ResetPhase phase, void (*reset)());

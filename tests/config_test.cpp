@@ -5,6 +5,7 @@
 #include "core/registry.h"
 #include "hmi/hmi_format.h"
 #include "tests/support/fixture.h"
+#include "tests/support/hook_guard.h"
 
 namespace {
 
@@ -13,15 +14,14 @@ u32 ports[4][4];                 // kind, baud, parity, address of the fake port
 
 class Config : public ProgramTest {
  protected:
+  // The pages without the subsystems they act on; each test installs the
+  // fakes it needs.
   void SetUp() override {
     ProgramTest::SetUp();
     config_hooks = ConfigHooks{};
     calls.clear();
   }
-  void TearDown() override {
-    config_hooks = ConfigHooks{};
-    ProgramTest::TearDown();
-  }
+  HookGuard<ConfigHooks> hooks_{config_hooks};
   static bool set(u8 page, u16 g, u16 row, u16 type, u32 v) {
     gen_sel = page;
     Iparam p;

@@ -1,6 +1,9 @@
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -271,7 +274,8 @@ TEST_F(ConstantTest, CaptureUpdatesTheProgramFile) {
   EXPECT_EQ(read_file(), before);
   EXPECT_FALSE(constant_capture_write("missing.qrn", pos, ptype::Dec, vals));
 
-  // A description without terminator within 256 bytes abandons the rest.
+  // A mismatch after the first row (a description without terminator
+  // within 256 bytes) leaves the whole record as it was: not half-patched.
   std::vector<unsigned char> bad = before;
   // shape 6, reference 2 + "sp[2]" 6, choices 12, value 6, type 2
   size_t desc_at = pos + 6 + 8 + 12 + 6 + 2;
@@ -279,12 +283,67 @@ TEST_F(ConstantTest, CaptureUpdatesTheProgramFile) {
   bad.insert(bad.begin() + long(desc_at), 300, 'x');
   file = bad;
   write_file();
-  EXPECT_FALSE(constant_capture_write("quor.qrn", pos, ptype::Dec, vals));
-  auto after = read_file();
-  EXPECT_EQ(after[pos + 6 + 8 + 12 + 2], 7);  // row 1 written before the stop
-  EXPECT_EQ(std::vector<unsigned char>(after.begin() + long(desc_at) + 300, after.end()),
-            std::vector<unsigned char>(bad.begin() + long(desc_at) + 300, bad.end()));
+  u32 other[3] = {70, 80, 90};
+  EXPECT_FALSE(constant_capture_write("quor.qrn", pos, ptype::Dec, other));
+  EXPECT_EQ(read_file(), bad);
 
+  std::filesystem::current_path(old_cwd);
+  std::filesystem::remove_all(dir);
+}
+
+// A capture the file cannot take (gone, or read-only) stays pending and
+// reaches the file once it can, without a further change of the cell.
+TEST_F(ConstantTest, FailedCaptureWritesAreRetried) {
+  auto dir = std::filesystem::temp_directory_path() / ("quor-retry-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  auto old_cwd = std::filesystem::current_path();
+  std::filesystem::current_path(dir);
+  set_ref("sp");
+  set_choice(2, Constant::Capture);
+  ASSERT_TRUE(program_save(PROGRAM_FILE));
+  ASSERT_EQ(run_inst_update, 1);
+  const u32 pos = c->file_pos;
+  ASSERT_NE(pos, 0u);
+  std::ifstream in(PROGRAM_FILE, std::ios::binary);
+  const std::string saved((std::istreambuf_iterator<char>(in)), {});
+  in.close();
+  // Stored value of row 1: after the shape 6, reference 2 + "sp" 3,
+  // choices 12, value type 2.
+  auto stored = [&] {
+    std::ifstream f(PROGRAM_FILE, std::ios::binary);
+    std::string s((std::istreambuf_iterator<char>(f)), {});
+    if (s.size() < pos + 29) return 0.0f;
+    u32 b;
+    std::memcpy(&b, s.data() + pos + 25, 4);
+    return std::bit_cast<float>(b);
+  };
+
+  struct Case {
+    const char* what;
+    void (*fail)();
+    void (*mend)(const std::string&);
+  };
+  const Case cases[] = {
+      {"vanished", [] { std::remove(PROGRAM_FILE); },
+       [](const std::string& s) { std::ofstream(PROGRAM_FILE, std::ios::binary) << s; }},
+      {"read-only", [] { chmod(PROGRAM_FILE, 0444); }, [](const std::string&) { chmod(PROGRAM_FILE, 0644); }},
+  };
+  float v = 10;
+  for (const Case& k : cases) {
+    if (std::string(k.what) == "read-only" && geteuid() == 0) continue;  // root writes anyway
+    scan(true);
+    k.fail();
+    poke("sp", ++v);
+    scan(false);
+    EXPECT_EQ(get(1, 0).f(), v) << k.what;  // taken into the table
+    k.mend(saved);
+    EXPECT_NE(stored(), v) << k.what;
+    // Tried again a second later, with no new change.
+    fake.advance_us(1'000'000);
+    update_time();
+    scan(false);
+    EXPECT_EQ(stored(), v) << k.what;
+  }
   std::filesystem::current_path(old_cwd);
   std::filesystem::remove_all(dir);
 }

@@ -4,6 +4,7 @@
 #include "core/hooks.h"
 #include "core/scan_pause.h"
 #include "tests/support/fixture.h"
+#include "tests/support/hook_guard.h"
 #include "tests/support/probe.h"
 
 namespace {
@@ -16,7 +17,6 @@ class Engine : public ProgramTest {
   }
   void TearDown() override {
     stop_exec_thread();
-    engine_hooks = EngineHooks{};
     ProgramTest::TearDown();
   }
   // Adds n probes at the end of loop L; returns the first.
@@ -37,6 +37,7 @@ class Engine : public ProgramTest {
     return v;
   }
   std::vector<ProbeHit> hits;
+  HookGuard<EngineHooks> hooks_{engine_hooks};
 };
 
 }  // namespace

@@ -1,12 +1,23 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "core/startup.h"
+#include "tests/support/quor_process.h"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QUOR_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define QUOR_SANITIZED 1
+#endif
+#endif
 
 namespace {
 int parse(std::vector<std::string> args, Options& o) {
@@ -58,4 +69,72 @@ TEST(CommandLine, WorkingDirectoryIsCreated) {
   std::filesystem::current_path(old);
   options = saved;
   std::filesystem::remove_all(base);
+}
+
+namespace {
+// In the child: a thread's stack (the stack limit) no longer fits in the
+// address space the process may have, so the execution thread cannot start.
+void no_room_for_threads() {
+  rlimit stack{256u << 20, 256u << 20}, space{128u << 20, 128u << 20};
+  setrlimit(RLIMIT_STACK, &stack);
+  setrlimit(RLIMIT_AS, &space);
+}
+}  // namespace
+
+// Each ends the process at once with status 1 and one line on stderr, and
+// nothing is written in the directory it was started from.
+TEST(CommandLine, StartupFailuresEndWithStatus1) {
+  namespace fs = std::filesystem;
+  const fs::path base = fs::temp_directory_path() / ("quor-fail-" + std::to_string(getpid()));
+  fs::remove_all(base);
+  fs::create_directories(base / "cwd");
+  fs::create_directories(base / "locked");
+  std::ofstream(base / "file") << "x";
+  fs::permissions(base / "locked", fs::perms::none);
+  const bool root = geteuid() == 0;  // permissions do not bind root
+
+  // A listener on the port the controller is told to use.
+  int busy = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(busy, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(listen(busy, 1), 0);
+  socklen_t len = sizeof a;
+  getsockname(busy, reinterpret_cast<sockaddr*>(&a), &len);
+  const std::string busy_port = std::to_string(ntohs(a.sin_port));
+  const std::string port = std::to_string(free_port());
+
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    const char* message;
+    bool skip;
+    void (*before_exec)() = nullptr;
+  };
+  const Case cases[] = {
+      {"--dir under a regular file", {"--dir", (base / "file" / "sub").string(), "--port", port},
+       "quor: cannot use working directory", false},
+      {"--dir naming a regular file", {"--dir", (base / "file").string(), "--port", port},
+       "quor: cannot use working directory", false},
+      {"--dir without permission", {"--dir", (base / "locked" / "sub").string(), "--port", port},
+       "quor: cannot use working directory", root},
+      {"user port in use", {"--dir", (base / "run1").string(), "--port", busy_port},
+       "quor: cannot listen on port", false},
+#ifndef QUOR_SANITIZED  // the sanitizers need far more address space
+      {"no execution thread", {"--dir", (base / "run2").string(), "--port", port},
+       "quor: cannot start the execution thread", false, &no_room_for_threads},
+#endif
+  };
+  for (const Case& c : cases) {
+    if (c.skip) continue;
+    QuorExit r = run_to_exit(QUOR_BINARY_DIR "/quor", c.args, (base / "cwd").string(), c.before_exec);
+    EXPECT_EQ(r.status, 1) << c.what << ": " << r.err;
+    EXPECT_EQ(r.err.rfind(c.message, 0), 0u) << c.what << ": " << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.what << ": " << r.err;
+    EXPECT_TRUE(fs::is_empty(base / "cwd")) << c.what;
+  }
+  close(busy);
+  fs::permissions(base / "locked", fs::perms::owner_all);
+  fs::remove_all(base);
 }

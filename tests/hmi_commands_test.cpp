@@ -1,6 +1,7 @@
 // Browsing, editing, variable, parameter and run control commands on a
 // program in memory, through proc_HMI with exact reply bytes.
 #include <bit>
+#include <cstdio>
 #include <filesystem>
 
 #include "core/config.h"
@@ -312,10 +313,15 @@ TEST_F(HmiFiles, OperatorWritesReachTheStartupFile) {
   n.set_uint(ptype::Dec, 5);
   ASSERT_TRUE(i1->sparam(&n, 1, 1));
   EXPECT_TRUE(operator_write_through(i1, n, 1, 1));
-  // Not while memory and file differ.
+  // Not while memory and file differ, and not when the file is gone.
   run_inst_update = 0;
   p.set_float(1.0f);
   EXPECT_FALSE(operator_write_through(i1, p, 0, 2));
+  run_inst_update = 1;
+  ASSERT_EQ(std::rename("quor.qrn", "away.qrn"), 0);
+  EXPECT_FALSE(operator_write_through(i1, p, 0, 2));
+  EXPECT_FALSE(std::filesystem::exists("quor.qrn"));
+  ASSERT_EQ(std::rename("away.qrn", "quor.qrn"), 0);
 
   ask("new");
   ASSERT_NE(ask("load|quor.qrn"), "fail\n\r");

@@ -4,6 +4,7 @@
 #include "core/hooks.h"
 #include "expr/expression.h"
 #include "tests/support/fake_hmi.h"
+#include "tests/support/hook_guard.h"
 #include "program/cursor.h"
 #include "program/editing.h"
 #include "program/naming.h"
@@ -299,6 +300,7 @@ TEST_F(Editing, Move) {
   int moved_hook = 0;
   static int* hook_count;
   hook_count = &moved_hook;
+  HookGuard guard(engine_hooks);
   engine_hooks.program_moved = [] { ++*hook_count; };
 
   // Onto its own position: refused both ways.
@@ -376,7 +378,6 @@ TEST_F(Editing, Move) {
   at(b1);
   EXPECT_FALSE(program_move());
   EXPECT_EQ(current_instruction, b1);
-  engine_hooks.program_moved = nullptr;
 }
 
 TEST_F(Editing, CopyRecompilesFormulasAndCopiesScreens) {

@@ -16,6 +16,7 @@
 #include "program/editing.h"
 #include "program/file.h"
 #include "tests/support/fake_hmi.h"
+#include "tests/support/hook_guard.h"
 #include "tests/support/test_inst.h"
 
 namespace fs = std::filesystem;
@@ -462,12 +463,13 @@ TEST_F(ProgramFile, ScreensAndFormats) {
 
   // Without a screens subsystem the same file loads, objects skipped.
   std::string program = dump_program();
-  HmiFileHooks saved = hmi_file_hooks;
-  hmi_file_hooks = HmiFileHooks{};
-  ASSERT_TRUE(program_load("s.qrn", 0));
-  EXPECT_EQ(dump_program(), program);
-  ASSERT_TRUE(program_save("bare.qrn"));
-  hmi_file_hooks = saved;
+  {
+    HookGuard guard(hmi_file_hooks);
+    hmi_file_hooks = HmiFileHooks{};
+    ASSERT_TRUE(program_load("s.qrn", 0));
+    EXPECT_EQ(dump_program(), program);
+    ASSERT_TRUE(program_save("bare.qrn"));
+  }
   EXPECT_LT(slurp("bare.qrn").size(), with_screens.size());
   EXPECT_EQ(slurp("bare.qrn").find("lamp"), std::string::npos);
 }

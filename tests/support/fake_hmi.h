@@ -1,6 +1,7 @@
 // Stand-in screens for program tests: objects with a name, a number, a
 // variable reference and a format row, kept per module, and the 33 format
-// lists. Installs itself in hmi_file_hooks while alive.
+// lists. Installs itself in hmi_file_hooks while alive and restores what
+// was there when it goes.
 #pragma once
 #include <map>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "core/module.h"
 #include "program/hmi_io.h"
 #include "program/refs.h"
+#include "tests/support/hook_guard.h"
 
 class HMI_object {
  public:
@@ -26,6 +28,8 @@ struct FakeHmi {
   std::vector<std::string> formats[HMI_FORMAT_LISTS];
   Module* slot[10]{};
   static inline FakeHmi* self = nullptr;
+  HookGuard<HmiFileHooks> hooks_{hmi_file_hooks};
+  HookGuard<void (*)(HMI_object*)> destroy_{hmi_destroy_objects};
 
   FakeHmi() {
     self = this;
@@ -96,8 +100,6 @@ struct FakeHmi {
   }
   ~FakeHmi() {
     for (auto& [m, v] : screens) m->objects = nullptr;
-    hmi_file_hooks = HmiFileHooks{};
-    hmi_destroy_objects = nullptr;
     self = nullptr;
   }
   HMI_object* add(Module* m, u16 type, const char* name) {

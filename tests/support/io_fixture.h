@@ -111,8 +111,6 @@ class IoTest : public ProgramTest {
       options.serial[i] = "/nonexistent/quor-tty" + std::to_string(i);
     }
     create_serial_ports();
-    io_install_config_hooks();
-    io_install_scheduler_hooks();
     for (int L = 0; L < 4; ++L) saved_loop_int_[L] = gen_loop_int[L].load();
     tail_ = loop_start[0];
   }

@@ -2,6 +2,8 @@
 // temporary directory, and ends it (by pid) when the object goes.
 #pragma once
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -29,6 +31,58 @@ inline uint16_t free_port() {
   getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
   close(fd);
   return ntohs(a.sin_port);
+}
+
+// How a controller run that was expected to end by itself ended.
+struct QuorExit {
+  int status = -1;  // exit status; -1 if it was still running (then ended)
+  std::string err;  // what it wrote on stderr
+};
+
+// Runs bin with exactly args (no --dir or --port of its own) in directory
+// cwd and waits up to wait_ms for it to end. before_exec runs in the child
+// (resource limits).
+inline QuorExit run_to_exit(const std::string& bin, std::vector<std::string> args,
+                            const std::string& cwd, void (*before_exec)() = nullptr,
+                            int wait_ms = 10000) {
+  QuorExit r;
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return r;
+  args.insert(args.begin(), bin);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fds[1], 2);
+    if (chdir(cwd.c_str()) != 0) _exit(126);
+    if (before_exec) before_exec();
+    execv(bin.c_str(), argv.data());
+    _exit(127);
+  }
+  close(fds[1]);
+  char buf[512];
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+  for (;;) {
+    pollfd p{fds[0], POLLIN, 0};
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || poll(&p, 1, int(left.count())) <= 0) break;
+    ssize_t n = read(fds[0], buf, sizeof buf);
+    if (n <= 0) break;  // stderr closed: the process has ended
+    r.err.append(buf, size_t(n));
+  }
+  close(fds[0]);
+  int st = 0;
+  pid_t done = 0;
+  while ((done = waitpid(pid, &st, WNOHANG)) == 0 && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (done != pid) {  // still running
+    kill(pid, SIGKILL);
+    waitpid(pid, &st, 0);
+    return r;
+  }
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+  return r;
 }
 
 class QuorProcess {
