@@ -504,7 +504,7 @@ TEST_F(IoModbusPeer, ReconfiguredAndReinsertedWhileTheScanRuns) {
   make(0);
   IO_def* line = io_port_at(1);
   start_run();
-  ASSERT_EQ(start_exec_thread(), 0);
+  ASSERT_EQ(start_exec_thread(), -1);  // all bits set: started
   auto wait_for = [](const std::function<bool()>& f) {
     for (int i = 0; i < 3000; ++i) {
       if (f()) return true;
