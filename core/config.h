@@ -116,6 +116,9 @@ struct ConfigHooks {
   // Main thread, scan stopped (lock(3)).
   void (*watchdog_enable)(bool reset) = nullptr;
   void (*watchdog_disable)() = nullptr;
+  // Main thread, scan stopped (lock(3)): a new watchdog type; a running
+  // watchdog is switched over.
+  void (*watchdog_type)(u8 type) = nullptr;
   // Main thread, scan stopped (lock(3)): closes the TCP slave listener of
   // kind 2 (Modbus) or 5 (ASCII) with its connections, then listens on port
   // when enable is set.

@@ -82,7 +82,11 @@ const RowTable<P>& make_table() {
             "Watchdog type~None~Advantec~ICP~Axiom~Elan520~TS7200", ptype::Select,
             [](P&, u16, Iparam& p, const R&) { p.value = gen_watchdog_type.load(); },
             [](P&, u16, const Iparam& p, const R&) {
-              gen_watchdog_type = u8(p.value);
+              const u8 type = u8(p.value);
+              if (config_hooks.watchdog_type)
+                config_hooks.watchdog_type(type);
+              else
+                gen_watchdog_type = type;
               return true;
             }),
     },

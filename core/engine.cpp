@@ -224,6 +224,7 @@ void exec_iteration() {
       engine_hooks.io_second();
     if (!watchdog_second()) {
       exec_dead.store(true);
+      if (engine_hooks.watchdog_expired) engine_hooks.watchdog_expired();
       return;
     }
     if (engine_hooks.clients_second) engine_hooks.clients_second();

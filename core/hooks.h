@@ -41,6 +41,8 @@ struct EngineHooks {
   // Execution thread, before it waits, every level: the descriptors it
   // should wake on; returns how many.
   int (*io_fds)(int* fds, int max) = nullptr;
+  // Execution thread, every level, once: the software watchdog ran out.
+  void (*watchdog_expired)() = nullptr;
   // Execution thread from update_time, every level (main thread before the
   // execution thread starts): hourly clock resynchronisation; moves
   // next_time_sync on.
@@ -65,6 +67,9 @@ struct StartupHooks {
   bool (*program_load)() = nullptr;  // stored program, or its backup
   // Network set-up and the user port listener; false ends the process.
   bool (*init_ports)(int port_override) = nullptr;
+  // Main thread, scan running, after every pass of the client service: one
+  // step of the alarm senders (mail and modem); takes no pause.
+  void (*alarm_pass)() = nullptr;
   // Main thread, scan running, for ever after start-up: one pass of the
   // client service (which takes its own pauses); false ends the process.
   bool (*main_pass)() = nullptr;

@@ -116,16 +116,19 @@ bool append(int f, const u8* rec, std::atomic<i32>* marks, u8 email1, Writer& w)
     w.fail();
     return false;
   }
-  if (email1) {
-    i32 none = -1;
-    marks[f].compare_exchange_strong(none, i32(r.next - r.first));
-  }
+  const u32 written = r.next;
   const u32 after = r.succ(r.next);
   if (!r.write_next(after)) {
     w.fail();
     return false;
   }
   r.next = after;
+  // The mail marker is published only after the record it marks, so the
+  // mailer that finds the marker set also finds the record.
+  if (email1) {
+    i32 none = -1;
+    marks[f].compare_exchange_strong(none, i32(written - r.first));
+  }
   return true;
 }
 

@@ -51,6 +51,14 @@ std::string row_line(const Iparam& p) {
   return v + "|" + std::to_string(p.type);
 }
 
+// Login passwords and keys (page 0 groups) and the mail password (page 2)
+// read back only to the programmer; others see them masked.
+bool secret_row(u16 group, u16 row) {
+  if (gen_sel == 0) return group != 0 && (row == 0 || row == 3);
+  if (gen_sel == 2) return group == 0 && row == 10;
+  return false;
+}
+
 }  // namespace
 
 void cmd_lconfig(HmiCommand& c) {
@@ -96,6 +104,10 @@ void cmd_gconfig(HmiCommand& c) {
       {
         ScanPause row(Pause::Paused);
         ok = t_gparam(t, &p, g, r);
+        if (ok && t == Target::Config && priority[c.slot] != 0 && secret_row(g, r)) {
+          p.text = "*****";
+          p.value = 0;
+        }
         if (ok) line = row_line(p);
       }
       if (!ok) {

@@ -16,6 +16,7 @@
 #include "core/config.h"
 #include "core/engine.h"
 #include "core/hooks.h"
+#include "net/network.h"
 #include "core/scan_pause.h"
 #include "history/history.h"
 #include "hmi/session.h"
@@ -281,6 +282,7 @@ void accept_clients() {
 }
 
 bool init_ports(int port_override) {
+  network_setup();
   int port = port_override;
   if (port <= 0) {
     // "Port number" of the "Internet Connections" page.
@@ -298,6 +300,7 @@ bool main_pass() {
   wd_timer = 600;
   engine_apply_break();  // the cursor follows a break point before clients see it
   proc_user(5);
+  if (startup_hooks.alarm_pass) startup_hooks.alarm_pass();
   return true;
 }
 

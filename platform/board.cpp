@@ -13,7 +13,9 @@
 #define QUOR_HAVE_IOPORTS 1
 #endif
 
+#include <cerrno>
 #include <cstdio>
+#include <vector>
 
 #include "platform/host.h"
 
@@ -52,17 +54,37 @@ class BoardPlatform : public Platform {
     timeval tv{static_cast<time_t>(sec), 0};
     settimeofday(&tv, nullptr);
   }
-  void run_child(const std::vector<std::string>& argv) override {
-    if (argv.empty()) return;
+  int run_child(const std::vector<std::string>& argv, int wait_s) override {
+    reap_children();
+    if (argv.empty()) return 0;
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
-      std::vector<char*> args;
-      for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-      args.push_back(nullptr);
       execv(args[0], args.data());
       _exit(127);
     }
-    if (pid > 0) waitpid(pid, nullptr, 0);
+    if (pid < 0) return 0;
+    // Waited for in 50 ms steps, at most wait_s seconds; a child still
+    // running afterwards is reaped by a later reap_children.
+    for (int i = 0; i < wait_s * 20; ++i) {
+      if (waitpid(pid, nullptr, WNOHANG) == pid) return pid;
+      usleep(50000);
+    }
+    children_.push_back(pid);
+    return pid;
+  }
+  void reap_children() override {
+    for (size_t i = 0; i < children_.size();) {
+      pid_t r = waitpid(children_[i], nullptr, WNOHANG);
+      if (r == children_[i] || (r < 0 && errno == ECHILD)) {
+        children_[i] = children_.back();
+        children_.pop_back();
+      } else {
+        ++i;
+      }
+    }
   }
   void write_hostname(const std::string& name) override {
     if (FILE* f = std::fopen("/proc/sys/kernel/hostname", "w")) {
@@ -137,6 +159,7 @@ class BoardPlatform : public Platform {
     void* p = mmap(nullptr, size_t(getpagesize()), PROT_READ | PROT_WRITE, MAP_SHARED, mem_fd_, phys);
     return p == MAP_FAILED ? nullptr : static_cast<volatile u8*>(p);
   }
+  std::vector<pid_t> children_;  // started and not yet reaped
   int mem_fd_ = -1;
   int wdt_ = 0;
   bool ports_ = false;

@@ -11,7 +11,7 @@ class HostPlatform : public Platform {
  public:
   void now(u32* sec, i32* usec) override;
   void set_clock(u32 sec) override;
-  void run_child(const std::vector<std::string>& argv) override;
+  int run_child(const std::vector<std::string>& argv, int wait_s) override;
   void write_hostname(const std::string& name) override;
   u8 port_in(u16) override { return 0xFF; }
   void port_out(u16, u8) override {}
@@ -22,6 +22,8 @@ class HostPlatform : public Platform {
   void watchdog_request(int) override {}
   void ts_watchdog(u8, u8) override {}
   void ts_feed(u8) override {}
+  // The simulated clock chip runs with the controller clock (so the hourly
+  // resynchronisation never moves it) until its time registers are written.
   u8 rtc_read(u8 reg) override;
   void rtc_write(u8 reg, u8 value) override;
   unsigned long long free_disk_kib() override;
@@ -36,5 +38,6 @@ class HostPlatform : public Platform {
   std::atomic<i32> offset_{0};  // moved by set_clock
   std::array<std::atomic<u8>, 1024> pc104_{};
   std::array<std::atomic<u8>, 128> rtc_{};
+  std::atomic<long long> chip_offset_{0};  // clock chip time - controller time
   bool wd_open_ = false;
 };

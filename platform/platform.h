@@ -26,8 +26,13 @@ class Platform {
   // Wakes a wait() in progress (or the next one) at once.
   virtual void wake();
 
-  // Child processes, the host name.
-  virtual void run_child(const std::vector<std::string>& argv) = 0;
+  // Child processes, the host name. run_child starts argv[0] with argv and
+  // waits for it at most wait_s seconds; wait_s < 0 does not wait at all.
+  // A child still running when the wait ends is reaped later by
+  // reap_children, which never blocks. Returns the child's pid, 0 when none
+  // was started (host mode, a failed fork).
+  virtual int run_child(const std::vector<std::string>& argv, int wait_s) = 0;
+  virtual void reap_children() {}
   virtual void write_hostname(const std::string& name) = 0;
 
   // x86 I/O ports (board watchdogs).

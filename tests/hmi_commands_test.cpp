@@ -331,3 +331,20 @@ TEST_F(HmiFiles, OperatorWritesReachTheStartupFile) {
 }
 
 }  // namespace
+
+TEST_F(HmiCommands, SecretsReadBackOnlyToTheProgrammer) {
+  gen_sel = 2;
+  con_pass = "s3cret";
+  EXPECT_NE(ask("gconfig||4").find("s3cret|"), std::string::npos);
+  priority[0] = 1;
+  std::string page = ask("gconfig||4");
+  EXPECT_EQ(page.find("s3cret"), std::string::npos);
+  EXPECT_NE(page.find("*****|"), std::string::npos);
+  gen_sel = 0;
+  gen_password[0].password = "pw0";
+  std::string groups = ask("gconfig||4|1");
+  EXPECT_EQ(groups.find("pw0"), std::string::npos);
+  priority[0] = 0;
+  EXPECT_NE(ask("gconfig||4|1").find("pw0"), std::string::npos);
+  con_pass.reset();
+}

@@ -68,7 +68,7 @@ TEST(HostActions, RecordedOneLineEachAndNothingRuns) {
   std::filesystem::current_path(dir);
   {
     HostPlatform host;
-    host.run_child({"/sbin/udhcpc", "-H", "QUOR", "-i", "eth0"});
+    host.run_child({"/sbin/udhcpc", "-H", "QUOR", "-i", "eth0"}, 0);
     host.write_hostname("QUOR");
     u32 s;
     i32 us;

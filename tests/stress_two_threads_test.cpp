@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <thread>
 
+#include "alarm/alarm_hooks.h"
+#include "alarm/email.h"
 #include "core/config.h"
 #include "core/engine.h"
 #include "core/module.h"
@@ -47,8 +49,21 @@ class TwoThreadStress : public ::testing::Test {
     ASSERT_TRUE(user_port_open(0));
     ASSERT_EQ(start_exec_thread(), -1);  // all bits set: started
     start_run();
+    // The mail machine steps too: an address check against a closed port,
+    // its countdowns run by the execution thread.
+    con_mail_ip = "127.0.0.1";
+    con_mail_port = 1;
+    con_num = 1;
+    con_email = {"a@x.org"};
+    con_email1 = con_email2 = 1;
+    ip_timeout = 0;
   }
   void TearDown() override {
+    mail_reset();
+    con_mail_ip.reset();
+    con_email1 = con_email2 = 0;
+    con_email.clear();
+    con_num = 0;
     stop_exec_thread();
     user_port_shutdown();
     program_new(true);
@@ -64,6 +79,7 @@ class TwoThreadStress : public ::testing::Test {
       wd_timer = 600;
       engine_apply_break();
       proc_user(5);
+      alarm_pass();
     }
   }
 
