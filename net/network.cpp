@@ -85,7 +85,7 @@ std::vector<std::string> pppd_args(u8 type) {
           "noauth",
           "persist",
           "crtscts",
-          "172.16.1.1:172.16.1.2"};
+          "72.16.1.1:172.16.1.2"};
 }
 
 int modem_open(int line) {

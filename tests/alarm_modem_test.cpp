@@ -89,7 +89,7 @@ TEST_F(Modem, SeriesOverTwoNumbersThenRepeat) {
   seconds(200);
   const std::string call = ",,,,1,777,,,,,1,777\r";
   EXPECT_EQ(heard(), "\rat\ratdt5550100" + call + "\rat\r\rat\ratdt5550103" + call + "\rat\r");
-  const std::string pppd = "/usr/sbin/pppd " + dir_ + "/a 115200 modem noauth persist crtscts 172.16.1.1:172.16.1.2";
+  const std::string pppd = "/usr/sbin/pppd " + dir_ + "/a 115200 modem noauth persist crtscts 72.16.1.1:172.16.1.2";
   EXPECT_EQ(fake.actions(), (std::vector<std::string>{kKill, pppd}));
   EXPECT_EQ(alarm_state_index, 0);
   // The word stays set: about 30 minutes later the series starts again,
@@ -119,7 +119,7 @@ TEST_F(Modem, LoggedInClientSuppressesCallsUntilItLeaves) {
   con_modem_alarm = 0;
   seconds(1);
   EXPECT_EQ(alarm_fd, 0);
-  EXPECT_EQ(count("/usr/sbin/pppd " + dir_ + "/a 115200 modem noauth persist crtscts 172.16.1.1:172.16.1.2"), 1);
+  EXPECT_EQ(count("/usr/sbin/pppd " + dir_ + "/a 115200 modem noauth persist crtscts 72.16.1.1:172.16.1.2"), 1);
 }
 
 TEST(ModemText, DialTextsAndNumbers) {

