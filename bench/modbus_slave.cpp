@@ -31,6 +31,7 @@
 #include "io/modbus_slave.h"
 #include "io/serial.h"
 #include "platform/platform.h"
+#include "tests/support/free_port.h"
 #include "program/program_new.h"
 
 extern char** environ;
@@ -167,15 +168,7 @@ int main() {
   program_new(false);
   gen_loop_int[0] = 10;
   auto* counter = new PassCounter(loop_start[0], "passes");
-  int listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-  close(listener);
-  u16 port = ntohs(a.sin_port);
+  u16 port = free_port();
   IO_slave_port_listen(port, io_kind::ModbusSlave, true);
   start_exec_thread();
   start_run();

@@ -18,10 +18,9 @@
 #include "io/serial.h"
 #include "platform/platform.h"
 #include "program/program_new.h"
+#include "fuzz/io_setup.h"
 
 namespace {
-
-std::unique_ptr<Platform> platform;
 
 void drain(int fd, std::string& out) {
   char buf[4096];
@@ -43,13 +42,7 @@ void check(const std::string& out) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  platform = make_host_platform();
-  plat = platform.get();
-  for (auto& s : options.serial) s = "/nonexistent/quor-fuzz-tty";
-  install_hooks();
-  inst_build();
-  program_new(false);
-  create_serial_ports();
+  fuzz_io_setup();
   return 0;
 }
 

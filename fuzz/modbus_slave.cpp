@@ -20,10 +20,9 @@
 #include "io/serial.h"
 #include "platform/platform.h"
 #include "program/program_new.h"
+#include "fuzz/io_setup.h"
 
 namespace {
-
-std::unique_ptr<Platform> platform;
 
 // A connected pair: the controller's end goes into the port record.
 int open_pair(int* far) {
@@ -115,13 +114,7 @@ void fuzz_serial(const u8* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  platform = make_host_platform();
-  plat = platform.get();
-  for (auto& s : options.serial) s = "/nonexistent/quor-fuzz-tty";
-  install_hooks();
-  inst_build();
-  program_new(false);
-  create_serial_ports();
+  fuzz_io_setup();
   return 0;
 }
 

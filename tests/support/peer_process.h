@@ -1,6 +1,7 @@
 // A peer program started for a test (a Python mail server): its output read
 // line by line without blocking, ended by pid when the test is done.
 #pragma once
+#include "tests/support/free_port.h"
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -71,15 +72,3 @@ class PeerProcess {
   std::vector<std::string> lines_;
 };
 
-// A TCP port on 127.0.0.1 that was free a moment ago.
-inline int free_port() {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  close(s);
-  return ntohs(a.sin_port);
-}

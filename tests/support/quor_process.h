@@ -18,20 +18,9 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/free_port.h"
 #include "tools/client/client.h"
 
-// A loopback port that was free a moment ago (the kernel's ephemeral choice).
-inline uint16_t free_port() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
 
 // How a controller run that was expected to end by itself ended.
 struct QuorExit {
