@@ -25,19 +25,6 @@ bool has_pymodbus() {
   return executable(kPython) && system("/usr/bin/python3 -c 'import pymodbus.client' 2>/dev/null") == 0;
 }
 
-int connect_to(u16 port) {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(s);
-    return -1;
-  }
-  return s;
-}
-
 Bytes rtu(Bytes b) {
   u16 c = modbus_crc(b.data(), u32(b.size()));
   b.push_back(u8(c));

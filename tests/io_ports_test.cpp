@@ -17,19 +17,6 @@ int port_count() {
 
 bool fd_open(int fd) { return fd > 0 && fcntl(fd, F_GETFD) != -1; }
 
-int connect_to(u16 port) {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(s);
-    return -1;
-  }
-  return s;
-}
-
 using IoPorts = IoTest;
 
 TEST_F(IoPorts, SharingOwnPortsAndDeletion) {

@@ -1,5 +1,4 @@
-// A TCP port on 127.0.0.1 that was free a moment ago (the kernel's
-// ephemeral choice), for tests, peers and benchmarks.
+// Loopback ports for tests, peers and benchmarks.
 #pragma once
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -8,6 +7,7 @@
 
 #include <cstdint>
 
+// A port that was free a moment ago (the kernel's ephemeral choice).
 inline uint16_t free_port() {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
@@ -18,4 +18,18 @@ inline uint16_t free_port() {
   getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
   close(fd);
   return ntohs(a.sin_port);
+}
+
+// A blocking connection to 127.0.0.1:port, or -1.
+inline int connect_to(uint16_t port) {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(s);
+    return -1;
+  }
+  return s;
 }
