@@ -6,19 +6,14 @@
 // them. A line "@0", "@1", "@2" or "@x" (not a command keyword) sets the
 // session's level to programmer, 1, 2 or not logged in; inputs start as a
 // programmer. Each input starts from the empty standard program, and file
-// commands work inside a scratch directory that is emptied before every
-// input. The process works in that directory from the start; the fuzzer's
-// own paths (corpus, seeds, artifacts) are made absolute first, so that
-// crash inputs are written where the caller asked.
+// commands work inside a scratch directory (fuzz/scratch_dir.h).
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "core/config.h"
 #include "core/hooks.h"
@@ -28,11 +23,11 @@
 #include "net/user_port.h"
 #include "platform/platform.h"
 #include "program/program_new.h"
+#include "fuzz/scratch_dir.h"
 
 namespace {
 
 std::unique_ptr<Platform> platform;
-std::string scratch;
 int peer = 0;
 std::string pending;  // reply bytes not yet checked
 
@@ -60,47 +55,12 @@ void drain() {
   if (pending.size() > (64u << 20)) pending.clear();
 }
 
-void empty_scratch() {
-  std::error_code ec;
-  for (auto& e : std::filesystem::directory_iterator(scratch, ec)) std::filesystem::remove_all(e.path(), ec);
-}
-
-// Rewrites relative paths among the fuzzer's arguments (corpus and seed
-// directories, input files, path flags) into absolute ones.
-void absolute_arguments(int* argc, char*** argv) {
-  static std::vector<std::string> texts;
-  static std::vector<char*> ptrs;
-  std::string cwd = std::filesystem::current_path().string() + "/";
-  auto absolute = [&](const std::string& p) { return !p.empty() && p[0] != '/' ? cwd + p : p; };
-  static const char* const kPathFlags[] = {"-artifact_prefix=", "-exact_artifact_path=", "-dict=",
-                                           "-features_dir=", "-merge_control_file=", "-seed_inputs="};
-  texts.reserve(size_t(*argc));
-  for (int i = 0; i < *argc; ++i) {
-    std::string a = (*argv)[i];
-    if (i > 0 && a[0] != '-') {
-      a = absolute(a);
-    } else {
-      for (const char* f : kPathFlags) {
-        size_t n = std::strlen(f);
-        if (a.compare(0, n, f) == 0) a = f + absolute(a.substr(n));
-      }
-    }
-    texts.push_back(a);
-  }
-  for (auto& t : texts) ptrs.push_back(t.data());
-  ptrs.push_back(nullptr);
-  *argv = ptrs.data();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  absolute_arguments(argc, argv);
+  fuzz_scratch::enter(argc, argv, "quor_fuzz_hmi_");
   platform = make_host_platform();
   plat = platform.get();
-  char tmpl[] = "/tmp/quor_fuzz_hmi_XXXXXX";
-  if (!mkdtemp(tmpl) || chdir(tmpl) != 0) std::abort();
-  scratch = tmpl;
   install_hooks();
   inst_build();
   program_new(false);
@@ -108,7 +68,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  empty_scratch();
+  fuzz_scratch::empty();
   program_new(false);
   gen_sel = 0;
   run = 1;
