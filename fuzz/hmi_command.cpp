@@ -70,6 +70,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz_scratch::empty();
   program_new(false);
+  timec = fuzz_scratch::kClock;
   gen_sel = 0;
   run = 1;
   break_execute = nullptr;

@@ -16,6 +16,10 @@
 
 namespace fuzz_scratch {
 
+// Controller seconds at the start of every input: the login challenge is
+// drawn from the clock, so a recorded login answers it again.
+inline constexpr unsigned kClock = 1000000;
+
 inline std::string& dir() {
   static std::string d;
   return d;

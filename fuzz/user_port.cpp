@@ -57,6 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fclose(f);
   }
   program_new(false);
+  timec = fuzz_scratch::kClock;
   run = 1;
   break_execute = nullptr;
   const size_t chunk = size_t(data[0]) * 64 + 1;
