@@ -7,7 +7,7 @@
 // The instruction sends its request, reads the answer segment by segment
 // and, at the latest at its time-out, ends with status 1, 2 or 4 (0 when
 // it awaits nothing): never a crash, a read or write out of bounds or a
-// non-finite received value.
+// non-finite received value, and values only from an accepted answer.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -109,9 +109,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     a->status != ascii_status::Refused
               : a->status != ascii_status::Armed)
     std::abort();
+  // Only an accepted answer stores values.
   if (a->rx.var)
     for (u16 i = 0; i <= a->rx.var->size; ++i)
-      if (!std::isfinite(a->rx.var->get(i))) std::abort();
+      if (!std::isfinite(a->rx.var->get(i)) || (a->status != ascii_status::Ok && a->rx.var->get(i) != 0.0f))
+        std::abort();
 
   if (p->descriptor > 0) close(p->descriptor);
   p->descriptor = 0;

@@ -5,7 +5,7 @@
 // arrives. The instruction sends its request, reads the answer segment by
 // segment and, at the latest at its time-out, ends with a status of 1-6:
 // never a crash, a read or write out of bounds or a non-finite value in
-// the block.
+// the block, and values only from a good reply.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -108,8 +108,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (m->status < mb_status::Ok || m->status > mb_status::NotConfigured) std::abort();
   if (m->pending.load() != 0) std::abort();
+  // Only a good reply stores values.
   for (u16 i = 0; i <= block->size; ++i)
-    if (!std::isfinite(block->get(i))) std::abort();
+    if (!std::isfinite(block->get(i)) || (m->status != mb_status::Ok && block->get(i) != 0.0f))
+      std::abort();
 
   if (p->descriptor > 0) close(p->descriptor);
   p->descriptor = 0;
