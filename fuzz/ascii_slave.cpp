@@ -1,7 +1,7 @@
 // Any bytes as ASCII slave traffic on a TCP slave connection, in segments
 // whose size comes from the first byte. Every reply must be "Done" or a
-// list of numbers, each ended by CR LF, and nothing may crash or read or
-// write out of bounds.
+// list of numbers, each ended by CR LF, no "!System" cell outside the
+// window may change, and nothing may crash or read or write out of bounds.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -48,6 +48,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
+  const auto before = fuzz_system_cells();
   const size_t chunk = data[0] % 64 + 1;
   ++data, --size;
   int sv[2];
@@ -71,5 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   drain(sv[1], out);
   close(sv[1]);
   check(out);
+  if (!fuzz_same_outside(before, fuzz_system_cells(), {{ASCII_TCP_BASE, ASCII_TCP_BASE + ASCII_WINDOW - 1}}))
+    std::abort();
   return 0;
 }

@@ -2,9 +2,15 @@
 // hook, the instruction table, an empty program and the four serial line
 // records, whose devices do not exist (the targets feed bytes themselves).
 #pragma once
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <utility>
 #include <memory>
+#include <vector>
 
 #include "core/hooks.h"
+#include "core/module.h"
 #include "core/registry.h"
 #include "core/startup.h"
 #include "io/io_def.h"
@@ -19,4 +25,26 @@ inline void fuzz_io_setup() {
   inst_build();
   program_new(false);
   create_serial_ports();
+}
+
+// A copy of every "!System" cell, and whether two copies agree bit for bit
+// outside the given ranges of cells (ascending [first, last] pairs): a slave
+// serving a window must leave every other cell as it was.
+inline std::vector<float> fuzz_system_cells() {
+  Ivar* sys = system_var();
+  return std::vector<float>(sys->data.get(), sys->data.get() + sys->size + 1);
+}
+inline bool fuzz_same_outside(const std::vector<float>& a, const std::vector<float>& b,
+                              std::initializer_list<std::pair<size_t, size_t>> skip) {
+  if (a.size() != b.size()) return false;
+  size_t at = 0;
+  auto same = [&](size_t end) {
+    end = std::min(end, a.size());
+    return at >= end || std::memcmp(a.data() + at, b.data() + at, (end - at) * sizeof(float)) == 0;
+  };
+  for (auto [first, last] : skip) {
+    if (!same(first)) return false;
+    at = last + 1;
+  }
+  return same(a.size());
 }

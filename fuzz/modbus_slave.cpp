@@ -2,8 +2,9 @@
 // even, the bytes arrive on a TCP slave connection in segments whose sizes
 // come from the second byte; odd, they arrive on serial line 1 (unit
 // address from the second byte). Every reply must be a well-formed frame
-// inside its window's limits, and nothing may crash or read or write out of
-// bounds.
+// inside its window's limits, no "!System" cell outside the window (and the
+// line's counters) may change, and nothing may crash or read or write out
+// of bounds.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -53,6 +54,7 @@ void check_tcp_replies(const u8* b, size_t n) {
 }
 
 void fuzz_tcp(const u8* data, size_t size) {
+  const auto before = fuzz_system_cells();
   int far;
   auto* c = new IO_def();
   c->kind = io_kind::ModbusSlave;
@@ -79,10 +81,13 @@ void fuzz_tcp(const u8* data, size_t size) {
   }
   close(far);
   check_tcp_replies(out, got);
+  if (!fuzz_same_outside(before, fuzz_system_cells(), {{MBS_TCP_BASE, MBS_TCP_BASE + MBS_TCP_SIZE - 1}}))
+    std::abort();
 }
 
 void fuzz_serial(const u8* data, size_t size) {
   IO_def* line = io_port_at(1);
+  const auto before = fuzz_system_cells();
   int far;
   line->kind = io_kind::ModbusSlave;
   line->descriptor = open_pair(&far);
@@ -109,6 +114,10 @@ void fuzz_serial(const u8* data, size_t size) {
   if (line->descriptor > 0) close(line->descriptor);
   line->descriptor = 0;
   close(far);
+  // Line 1's counters (cells 20-23) and its window may change, nothing else.
+  const size_t base = mbs_window_base(1);
+  if (!fuzz_same_outside(before, fuzz_system_cells(), {{20, 23}, {base, base + MBS_SERIAL_SIZE - 1}}))
+    std::abort();
 }
 
 }  // namespace
