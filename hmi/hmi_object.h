@@ -156,9 +156,10 @@ Control* hmi_inst_ptr(Module* m, u16 n);
 u16 hmi_inst_index(Module* m, const Control* c);
 
 // Resolves name (empty: "Null") in the scope of module m's screen (m's
-// variables, its loop for "#", the system for "!"), creating or growing the
-// variable when needed. Needs lock(3). False leaves ref empty.
-bool hmi_resolve(Module* m, const char* name, pIdata* ref);
+// variables, its loop for "#", the system for "!"), with create making or
+// growing the variable when needed (which needs lock(3)). False leaves ref
+// empty.
+bool hmi_resolve(Module* m, const char* name, pIdata* ref, bool create = true);
 
 // The screens subsystem's hook entries: the type table at start-up, the
 // program file's screen and format hooks, the destruction of a module's

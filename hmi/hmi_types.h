@@ -121,6 +121,7 @@ class Grafv : public HmiRows<Grafv>, public Graf {
  public:
   pIdata vars[5]{};
   std::string captions;  // five fields of 47 characters, "~" between
+  std::string caption_out[5];  // the captions as last read (rows lend them)
 
   using HmiRows::HmiRows;
   u16 num() const override { return 5; }
