@@ -657,4 +657,57 @@ TEST_F(Screens, SaveLoadByteExact) {
   fs::remove_all(dir);
 }
 
+TEST_F(Screens, ModuleImportAndBlockCopyKeepWhatObjectsShow) {
+  auto dir = fs::temp_directory_path() / ("quor_screens_imp_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  auto old = fs::current_path();
+  fs::current_path(dir);
+
+  Module* m = module("Pumps", {"i1", "i2"});
+  HMI_format_insert(0, "unused"), HMI_format_insert(0, "Off~On");
+  HMI_format_insert(TestInst::type, "x"), HMI_format_insert(TestInst::type, "Panel");
+  current_hmi_mod[0] = m;
+  auto* lamp = add(0, 2, "lamp");
+  set_ref(lamp, 4, "tank[1]"), set(lamp, 7, 9, 2);
+  set(add(0, 3, "panel"), 4, 10, 2 | (2u << 16));
+  ASSERT_TRUE(program_save("other.qrn"));
+
+  program_new(false);
+  HMI_format_insert(0, "Mine"), HMI_format_insert(0, "Other"), HMI_format_insert(0, "Off~On");
+  HMI_format_insert(TestInst::type, "Panel");
+  FILE* f = std::fopen("other.qrn", "rb");
+  ASSERT_TRUE(f);
+  STR_PTR list;
+  std::string name;
+  ASSERT_TRUE(find_first_module(f, &list));
+  move_next_module(f, name);  // past "Loop_1"
+  ASSERT_TRUE(module_insert(f, &list, 0));
+  std::fclose(f);
+  auto* pm = static_cast<Module*>(current_module);
+  ASSERT_EQ(pm->desc, "Pumps");
+  EXPECT_EQ(hmi_format_count(0), 3);  // merged, not appended
+  auto* v = static_cast<Variable*>(pm->objects);
+  auto* io = static_cast<Instruction*>(v->next);
+  EXPECT_EQ(v->selection, hmi_format_ptr(0, 3));
+  EXPECT_EQ(v->var.var, var(pm, "tank"));
+  EXPECT_EQ(io->inst, pm->next->next);
+  EXPECT_EQ(io->screen_format, hmi_format_ptr(TestInst::type, 1));
+
+  // A module block copied after itself: the copy's objects show the copy.
+  current_instruction = current_module = pm;
+  ASSERT_TRUE(program_blockstart() && program_block());
+  current_instruction = pm->next->next;
+  ASSERT_TRUE(program_copy());
+  auto* cm = pm->next_module;
+  ASSERT_EQ(cm->desc, "Pumps");
+  EXPECT_EQ(names(cm), "lamp panel");
+  auto* cv = static_cast<Variable*>(cm->objects);
+  EXPECT_EQ(cv->var.var, var(cm, "tank"));
+  EXPECT_NE(cv->var.var, v->var.var);
+  EXPECT_EQ(static_cast<Instruction*>(cv->next)->inst, cm->next->next);
+
+  fs::current_path(old);
+  fs::remove_all(dir);
+}
+
 }  // namespace
