@@ -12,6 +12,7 @@
 #include "hmi/hmi_types.h"
 #include "hmi/screen_select.h"
 #include "tests/support/hmi_slot.h"
+#include "tests/support/quor_process.h"
 #include "tests/support/test_inst.h"
 
 namespace {
@@ -393,6 +394,40 @@ TEST_F(ScreenCommands, NoSlotKeepsADeletedObject) {
   // A new program leaves no slot on a freed module.
   ask("new");
   EXPECT_EQ(ask("gfhmi", 1), "fail\n\r");
+}
+
+}  // namespace
+
+namespace {
+
+// "quorctl screen": a module's objects with positions, types, names and
+// the values of the variables they show, as the controller has them.
+TEST(ScreenClient, ShowsAModulesScreen) {
+  QuorProcess q;
+  ASSERT_TRUE(q.start());
+  {
+    quorclient::Connection c = q.session();
+    ASSERT_EQ(c.login(""), "prog");
+    quorclient::Reply r;
+    for (const char* line : {"start", "insert|Boiler|0|0", "shmiw||9", "hinsert|title|0", "hinsert|temp|2",
+                             "hinsert|trend|5"})
+      ASSERT_TRUE(c.command(line, r) && !r.fail()) << line;
+    for (const char* line : {"sconfig|temp|1|0|263|0|8", "sconfig|press|1|0|263|0|9", "hpos||2",
+                             "sconfig|temp|1|0|263|0|4", "sconfig||1|1|5|0|6", "sconfig||1|10|13|0|0",
+                             "sconfig||1|20|14|0|1", "sconfig||1|9|3|0|3"})
+      c.send_line(line);
+    ASSERT_TRUE(c.command("svar|temp|1099956224", r) && !r.fail());  // 18.0
+  }
+  std::string out;
+  EXPECT_EQ(run_quorctl(q.port(), "--password '' screen Boiler", &out), 0);
+  EXPECT_EQ(out,
+            "screen New Name\n1  0,0  Frame  title\n2  10,20  Variable  temp  temp=18.0\n"
+            "3  0,0  Graph_vars  trend  temp=18 press=0\n");
+  EXPECT_EQ(run_quorctl(q.port(), "screen Boiler", &out), 0);  // never logged in: level 255 sees nothing
+  EXPECT_EQ(out, "screen New Name\n1  (not visible at this level)\n2  (not visible at this level)\n"
+                 "3  (not visible at this level)\n");
+  EXPECT_EQ(run_quorctl(q.port(), "screen Nothere"), 1);
+  EXPECT_EQ(run_quorctl(q.port(), "screen"), 2);
 }
 
 }  // namespace

@@ -186,7 +186,7 @@ int cmd_screen(const Args& a, const std::vector<std::string>& w) {
   if (int rc = s.ask("apos||" + std::to_string(at - r.lines.begin()), r)) return rc;
   if (int rc = s.ask("shmiw||9", r)) return rc;
   if (int rc = s.ask("gfhmi", r)) return rc;
-  std::printf("screen %s\n", r.first().c_str());
+  std::printf("screen %s\n", split_bar(r.first())[0].c_str());
   Reply list;
   if (!s.conn().command("hlist", list, 30000)) return failed("no reply from the controller");
   if (list.fail()) return 0;  // no objects
