@@ -6,6 +6,7 @@
 #include "core/module.h"
 #include "core/scan_pause.h"
 #include "hmi/commands.h"
+#include "hmi/screen_select.h"
 #include "hmi/listing.h"
 #include "program/program_new.h"
 
@@ -69,8 +70,7 @@ void cmd_start(HmiCommand& c) {
   current_instruction = current_module = loop_start[0];
   current_loop = 0;
   current_hmi_mod[c.slot] = static_cast<Module*>(loop_start[0]);
-  current_hmi_obj[c.slot] = nullptr;
-  current_hmi_index[c.slot] = 0;
+  hmi_slot_no_object(c.slot);
   page(c.slot);
 }
 
@@ -200,9 +200,10 @@ void cmd_varp(HmiCommand& c) {
     }
     Control* i = current_instruction;
     bool match = i->desc.find(t) != std::string::npos;
-    // A module matches through its screen's variables, which live with the
-    // screen objects; other instructions through their parameters.
-    if (!match && c.n[0] == 0 && i->num() != 0) match = params_contain(i, t);
+    // A module matches when its screen shows the variable named exactly t;
+    // other instructions through their parameters.
+    if (!match && c.n[0] == 0)
+      match = i->num() == 0 ? hmi_var_use(static_cast<Module*>(i), 0, t.c_str()) >= 0 : params_contain(i, t);
     if (match) break;
   }
   page(c.slot);

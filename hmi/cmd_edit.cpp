@@ -1,4 +1,6 @@
-// Program editing: new program, captions, block marking, variable renaming.
+// Program editing: new program, captions, block marking, variable renaming;
+// with N1 != 0, "name", "ren", "blocks", "copy" and "move" act on the
+// slot's current screen object instead.
 // Structural edits pause the scan at level 3 (release then restarts it).
 #include <cstdio>
 #include <memory>
@@ -9,6 +11,7 @@
 #include "core/scan_pause.h"
 #include "expr/names.h"
 #include "hmi/commands.h"
+#include "hmi/hmi_object.h"
 #include "hmi/listing.h"
 #include "core/registry.h"
 #include "net/files.h"
@@ -25,7 +28,12 @@ void cmd_new(HmiCommand& c) {
 }
 
 void cmd_name(HmiCommand& c) {
-  if (c.n[0] != 0 || !current_instruction) return reply_fail(c.slot);  // no current screen object
+  if (c.n[0] != 0) {
+    HMI_object* o = current_hmi_obj[c.slot];
+    if (!o) return reply_fail(c.slot);
+    return reply_one(c.slot, o->name.empty() ? "none" : o->name);
+  }
+  if (!current_instruction) return reply_fail(c.slot);
   const std::string& d = current_instruction->desc;
   reply_one(c.slot, d.empty() ? "none" : d);
 }
@@ -70,14 +78,17 @@ void cmd_insert(HmiCommand& c) {
 }
 
 void cmd_ren(HmiCommand& c) {
-  if (c.n[0] != 0) return reply_fail(c.slot);  // no current screen object
+  if (c.n[0] != 0) {
+    if (hmi_rename(c.text.c_str(), c.slot)) return reply_ok(c.slot);
+    return reply_fail(c.slot);
+  }
   run_inst_update = 0;
   if (program_rename(c.text.c_str())) return reply_ok(c.slot);
   reply_fail(c.slot);
 }
 
 void cmd_blocks(HmiCommand& c) {
-  if (c.n[0] == 0 && program_blockstart()) return reply_ok(c.slot);
+  if (c.n[0] == 0 ? program_blockstart() : HMI_block(c.slot)) return reply_ok(c.slot);
   reply_fail(c.slot);
 }
 
@@ -93,13 +104,26 @@ void cmd_del(HmiCommand& c) {
 
 void cmd_copy(HmiCommand& c) {
   run_inst_update = 0;
-  if (c.n[0] != 0) return reply_fail(c.slot);  // no marked screen object
+  if (c.n[0] != 0) {
+    bool ok;
+    {
+      // The copy's references are resolved again in the receiving module,
+      // which may create variables there.
+      ScanPause p(Pause::Stopped);
+      ok = HMI_copy(c.slot);
+    }
+    if (ok) return reply_ok(c.slot);
+    return reply_fail(c.slot);
+  }
   structural(c, [] { return program_copy(); });
 }
 
 void cmd_move(HmiCommand& c) {
   run_inst_update = 0;
-  if (c.n[0] != 0) return reply_fail(c.slot);
+  if (c.n[0] != 0) {
+    if (HMI_move(c.slot)) return reply_ok(c.slot);
+    return reply_fail(c.slot);
+  }
   structural(c, [] { return program_move(); });
 }
 
@@ -114,8 +138,16 @@ bool file_name_ok(const std::string& name) { return name.empty() || client_name_
 void cmd_save(HmiCommand& c) {
   bool ok = false;
   if (file_name_ok(c.text)) {
+    // Saving borrows slot 0's screen to write each module's objects; the
+    // programmer keeps the screen and object being edited.
+    Module* mod = current_hmi_mod[0];
+    HMI_object* obj = current_hmi_obj[0];
+    i32 index = current_hmi_index[0];
     ScanPause p(Pause::Paused);
     ok = program_save(c.text.c_str());
+    current_hmi_mod[0] = mod;
+    current_hmi_obj[0] = obj;
+    current_hmi_index[0] = index;
   }
   if (ok) return reply_ok(c.slot);
   reply_fail(c.slot);

@@ -53,7 +53,6 @@ void login_failed(int slot) {
 
 void cmd_term(HmiCommand& c) { reply_one(c.slot, "sync"); }
 void cmd_flush(HmiCommand& c) { reply_one(c.slot, "eob"); }
-void cmd_absent(HmiCommand& c) { reply_fail(c.slot); }
 
 void cmd_mvar(HmiCommand& c) {
   u8 bytes[HMI_TEXT_LIMIT / 2];
@@ -122,8 +121,12 @@ void cmd_auth(HmiCommand& c) {
     priority_hi[0] = 255;
     priority[slot] = priority_hi[slot] = 255;
     current_hmi_mod[0] = current_hmi_mod[slot];
+    current_hmi_mod[slot] = nullptr;
     slot = 0;
   }
+  // The programmer starts with no current screen object.
+  current_hmi_obj[slot] = nullptr;
+  current_hmi_index[slot] = 0;
   reply_one(slot, "prog");
 }
 

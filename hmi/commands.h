@@ -12,8 +12,6 @@ void cmd_logoff(HmiCommand&);
 void cmd_users(HmiCommand&);
 void cmd_sname(HmiCommand&);
 void cmd_alive(HmiCommand&);
-// Commands of a subsystem that is not part of this build answer "fail".
-void cmd_absent(HmiCommand&);
 
 // Program browsing (cmd_browse.cpp).
 void cmd_start(HmiCommand&);
@@ -98,3 +96,24 @@ void cmd_fcopy(HmiCommand&);
 void cmd_fdir(HmiCommand&);
 void cmd_gdisk(HmiCommand&);
 void cmd_flen(HmiCommand&);
+
+// Screens (cmd_screen.cpp) and HMI format lists (cmd_formats.cpp).
+void cmd_lhmiw(HmiCommand&);
+void cmd_shmiw(HmiCommand&);
+void cmd_gfhmi(HmiCommand&);
+void cmd_sfhmi(HmiCommand&);
+void cmd_shmiwc(HmiCommand&);
+void cmd_ehmiw(HmiCommand&);
+void cmd_hinsert(HmiCommand&);
+void cmd_hdel(HmiCommand&);
+void cmd_dhmi(HmiCommand&);
+void cmd_hpos(HmiCommand&);
+void cmd_hlist(HmiCommand&);
+void cmd_rhmi(HmiCommand&);
+void cmd_minst(HmiCommand&);
+void cmd_vhmiloc(HmiCommand&);
+void cmd_chmi(HmiCommand&);
+void cmd_ihmis(HmiCommand&);
+void cmd_lhmis(HmiCommand&);
+void cmd_shmis(HmiCommand&);
+void cmd_dhmis(HmiCommand&);

@@ -205,6 +205,8 @@ int handle_line(int slot, std::string line) {
     priority_hi[slot] = priority[slot] = 255;
     authorize_pending[slot] = false;
     current_hmi_mod[slot] = nullptr;
+    current_hmi_obj[slot] = nullptr;
+    current_hmi_index[slot] = 0;
     send_HMI_response(slot, "ok");
     send_HMI_term(slot);
   } else if (line.find("Disconnect /") != std::string::npos) {
@@ -338,6 +340,8 @@ int slot_adopt(int fd) {
     client_socket[s] = fd;
     quiblet_socket[s] = 0;
     current_hmi_mod[s] = nullptr;
+    current_hmi_obj[s] = nullptr;
+    current_hmi_index[s] = 0;
     conns[s].reset();
     port_close[s] = 0;
     port_timeout[s] = 120;
@@ -402,6 +406,10 @@ int close_socket(int slot) {
   }
   priority_hi[slot] = priority[slot] = 255;
   authorize_pending[slot] = false;
+  // A closed session keeps no screen object: the next one starts afresh.
+  current_hmi_mod[slot] = nullptr;
+  current_hmi_obj[slot] = nullptr;
+  current_hmi_index[slot] = 0;
   int result = 0;
   if (client_socket[slot]) {
     if (!c.out.empty()) send_all_now(client_socket[slot], c.out);

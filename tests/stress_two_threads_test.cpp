@@ -2,8 +2,8 @@
 // sees both threads: a 10 ms loop with a capturing Constant, a Modbus TCP
 // master and formulas runs while a programmer session goes through every
 // command group (editing, new names, save and load, the clock, single
-// steps, break points, logging off with a break point set) for a bounded
-// time. Every later subsystem that adds a cross-thread path extends it.
+// steps, break points, logging off with a break point set, screens whose
+// objects show and write cells) for a bounded time. Every later subsystem that adds a cross-thread path extends it.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -181,6 +181,30 @@ TEST_F(TwoThreadStress, EveryCommandGroupAgainstARunningScan) {
       if (rounds % 2) cl.expect_no_fail("copy||0");  // the copy stays, the original goes
       cl.ask("del");
       cl.ask("varp|count");
+      // Screens: objects showing a cell the scan writes, polled, written
+      // through the operator's path, copied with their names resolved anew
+      // (new variables), then cleared.
+      cl.ask("start");
+      cl.expect_no_fail("hinsert|v" + n + "|2");
+      cl.set("sconfig|passes|1|0|263|0|4");
+      cl.expect_no_fail("hinsert|w" + n + "|2");
+      cl.set("sconfig|shown" + n + "|1|0|263|0|4");
+      cl.set("sconfig||1|6|5|0|6");
+      cl.set("sconfig||3|" + quorclient::float_to_wire(float(rounds)) + "|0");
+      cl.expect_no_fail("hinsert|g" + n + "|5");
+      cl.set("sconfig|passes|1|0|263|0|8");
+      cl.set("sconfig||1|1|5|0|18");
+      cl.set("sconfig|passes|1|0|264|0|6");
+      cl.ask("rhmi");
+      cl.ask("rhmi||1");
+      cl.ask("hlist");
+      cl.expect("blocks||1", "OK");
+      cl.expect("copy||1", "OK");
+      cl.expect("blocks||0", "OK");
+      cl.expect("chmi||1", "OK");
+      cl.expect("hpos||1", "1");
+      cl.expect_no_fail("hdel");
+      cl.expect("dhmi", "OK");
       cl.expect("svar|kept|" + quorclient::float_to_wire(float(rounds)), "OK");
       cl.ask("rsys||0|23");
       // Files and the clock.

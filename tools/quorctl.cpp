@@ -1,6 +1,8 @@
 // quorctl: a command-line client of the controller's user port.
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +33,9 @@ const char kHelp[] =
     "                             quorctl --port 8080 users\n"
     "  list                       the whole program listing\n"
     "                             quorctl list\n"
+    "  screen MODULE              the module's screen: each object's position, type,\n"
+    "                             name and live value (moves the program cursor)\n"
+    "                             quorctl screen Boiler\n"
     "  get NAME [COUNT]           COUNT cells of a variable from NAME, as numbers\n"
     "                             quorctl get tank[2] 3\n"
     "  set NAME VALUE             write one cell\n"
@@ -146,6 +151,77 @@ int cmd_list(const Args& a) {
   if (int rc = s.ask("start", r)) return rc;
   if (int rc = s.ask("alist", r)) return rc;
   print_reply(r);
+  return 0;
+}
+
+std::vector<std::string> split_bar(const std::string& line) {
+  std::vector<std::string> f;
+  size_t start = 0;
+  for (size_t bar; (bar = line.find('|', start)) != std::string::npos; start = bar + 1) f.push_back(line.substr(start, bar - start));
+  f.push_back(line.substr(start));
+  return f;
+}
+
+// A cell shown as a Variable object's format would (0..5 decimals, float,
+// then the integer formats).
+std::string show_as(float v, long fmt) {
+  char b[64];
+  if (fmt >= 0 && fmt <= 5) std::snprintf(b, sizeof b, "%.*f", int(fmt), double(v));
+  else if (fmt == 9) std::snprintf(b, sizeof b, "0x%X", unsigned(v > 0 ? v : 0));
+  else if (fmt >= 7 && fmt <= 11) std::snprintf(b, sizeof b, "%.0f", double(std::trunc(v)));
+  else return show(v);
+  return b;
+}
+
+int cmd_screen(const Args& a, const std::vector<std::string>& w) {
+  if (w.size() != 2) return usage("screen MODULE");
+  Session s(a);
+  if (int rc = s.open(false)) return rc;
+  Reply r;
+  if (int rc = s.ask("start", r)) return rc;
+  if (int rc = s.ask("alist", r)) return rc;
+  // Listing line n is absolute position n; modules are not indented.
+  auto at = std::find(r.lines.begin(), r.lines.end(), "Module " + w[1]);
+  if (at == r.lines.end()) return failed("no module " + w[1]);
+  if (int rc = s.ask("apos||" + std::to_string(at - r.lines.begin()), r)) return rc;
+  if (int rc = s.ask("shmiw||9", r)) return rc;
+  if (int rc = s.ask("gfhmi", r)) return rc;
+  std::printf("screen %s\n", split_bar(r.first())[0].c_str());
+  Reply list;
+  if (!s.conn().command("hlist", list, 30000)) return failed("no reply from the controller");
+  if (list.fail()) return 0;  // no objects
+  for (size_t i = 0; i < list.lines.size(); ++i) {
+    auto f = split_bar(list.lines[i]);
+    if (list.lines[i] == "0|0|0|none" || f.size() < 4) {
+      std::printf("%zu  (not visible at this level)\n", i + 1);
+      continue;
+    }
+    std::string type = f[3].substr(0, f[3].find(' ')), name = f[3].substr(f[3].find(' ') + 1);
+    // Live values: the cells of the object's variables, read by name.
+    std::vector<std::string> vars;
+    long fmt = 6;
+    if (type == "Variable" || type == "Graph_vars") {
+      Reply rows;
+      if (int rc = s.ask("hpos||" + std::to_string(i + 1), r)) return rc;
+      if (int rc = s.ask("gconfig||1", rows)) return rc;
+      for (size_t k = 0; k < rows.lines.size(); ++k) {
+        auto v = split_bar(rows.lines[k]);
+        if (v.size() != 2) continue;
+        if (v[1] == "263" && v[0] != "Null") vars.push_back(v[0]);
+        if (type == "Variable" && k == 6) fmt = std::strtol(v[0].c_str(), nullptr, 10);
+      }
+    }
+    std::string value;
+    for (const auto& v : vars) {
+      Reply cell;
+      float x;
+      if (!s.conn().command("rvar|" + v, cell, 30000)) return failed("no reply from the controller");
+      value += (value.empty() ? "" : " ") + v + "=" +
+               (!cell.fail() && wire_to_float(cell.first(), &x) ? (fmt == 12 ? "(clock)" : show_as(x, fmt)) : "?");
+    }
+    std::printf("%zu  %s,%s  %s  %s%s%s\n", i + 1, f[0].c_str(), f[1].c_str(), type.c_str(), name.c_str(),
+                value.empty() ? "" : "  ", value.c_str());
+  }
   return 0;
 }
 
@@ -519,6 +595,7 @@ int main(int argc, char** argv) {
   if (c == "run" || c == "stop" || c == "cont") return no_args(0) ? 2 : simple(a, c, true);
   if (c == "list") return no_args(0) ? 2 : cmd_list(a);
   if (c == "get") return cmd_get(a, w);
+  if (c == "screen") return cmd_screen(a, w);
   if (c == "set") return cmd_set(a, w);
   if (c == "save") {
     if (w.size() > 2) return usage("save [FILE]");
