@@ -391,7 +391,13 @@ TEST_F(ScreenCommands, NoSlotKeepsADeletedObject) {
   ask("blocks||1", 0);
   EXPECT_EQ(ask("dhmi"), "OK\n\r");
   run({{1, "name||1", "fail\n\r"}, {2, "sconfig||3|1|0", ""}, {1, "hlist", "fail\n\r"}, {0, "copy||1", "fail\n\r"}});
-  // A new program leaves no slot on a freed module.
+  // A closed session keeps nothing; a new program leaves no slot on a
+  // freed module.
+  ask("hinsert|a|0");
+  ask("hpos||1", 2);
+  close_socket(2);
+  EXPECT_EQ(current_hmi_mod[2], nullptr);
+  EXPECT_EQ(current_hmi_obj[2], nullptr);
   ask("new");
   EXPECT_EQ(ask("gfhmi", 1), "fail\n\r");
 }
