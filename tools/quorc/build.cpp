@@ -343,8 +343,10 @@ void Builder::apply(Block& b, const Access& a) {
         error(as.line, as.value.col + (as.value.kind == Tok::Str ? 1 : 0) + int(st.value) - 1,
               formula_status(as.value.text, st.value));
       }
-    if (!explained)
-      error(as.line, as.value.col, "refused: the controller does not take " + d.wanted + " here (it keeps " + got + ")");
+    // Otherwise a refusal that leaves the row as the text gives it is no
+    // change at all.
+    if (explained || got == d.wanted) continue;
+    error(as.line, as.value.col, "refused: the controller does not take " + d.wanted + " here (it keeps " + got + ")");
   }
 }
 

@@ -241,11 +241,10 @@ std::string value_text(const Iparam& p, const RowLabel* label) {
   if (p.type == ptype::Ref) return word_or_quoted(var_pointer(p.ref));
   if (p.type & 0x100) return quoted(p.text ? p.text : "");
   if (p.type == ptype::Select && label && p.value < label->choices.size()) {
-    // A choice that reads like another position is written by number.
+    // A bare number is a position: a choice that reads as a number is quoted.
     const std::string& c = label->choices[p.value];
     u32 n;
-    bool numeric = parse_uint(c, &n) && n != p.value;
-    if (!numeric && !c.empty()) return word_or_quoted(c);
+    if (!c.empty()) return parse_uint(c, &n) ? quoted(c) : word_or_quoted(c);
   }
   if (p.type == ptype::Hex) {
     char b[16];
@@ -261,7 +260,9 @@ bool value_from(const Tok& tok, u16 type, const RowLabel* label, Iparam* p, std:
     p->text = tok.text.c_str();
     return true;
   }
-  if (type == ptype::Select && label) {
+  u32 n;
+  bool number = tok.kind == Tok::Atom && parse_uint(tok.text, &n);
+  if (type == ptype::Select && label && !number) {
     for (size_t i = 0; i < label->choices.size(); ++i)
       if (label->choices[i] == tok.text) {
         p->value = u32(i);
