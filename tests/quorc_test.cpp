@@ -130,7 +130,7 @@ TEST_F(QuorcTest, PagesFormatsScreensAndNumbersRoundTrip) {
   hmi_file_hooks.format_insert(0, "Off~On");
   hmi_file_hooks.format_insert(0, "Stopped~Running");
   hmi_file_hooks.format_insert(9, "with \"quotes\" and \\ and \t");
-  HMI_object* o = hmi_.add(static_cast<Module*>(loop_start[0]), 3, "panel");
+  auto* o = hmi_.add(static_cast<Module*>(loop_start[0]), 3, "panel");
   o->x = 40;
   o->fmt = 0x10002;
   var_name("shown", &o->ref, true);
