@@ -181,6 +181,7 @@ TEST_F(QuorcTest, ErrorsNameLineColumnAndWhatWasExpected) {
       {"module Loop_1\n  Expression \"e\"\n    group 1\n      Expression = \"a ) b\"\n",
        "t.qp:4:23: the formula does not compile (status 3): at character 3 ')'"},
       {"module Loop_1\n  Alarm \"a\"\n    Master = \"Loop_2\"\n", "t.qp:3:14: expected a variable name"},
+      {"module Loop_1\n  Alarm \"a\"\n    Master = Tank.level\n", "t.qp:3:14: expected a variable of this module"},
       {"module Loop_1\n  Alarm \"a\"\n    \"Number of alarms\" = 0\n",
        "t.qp:3:26: out of range: the controller would store 1 instead of 0"},
       {"page \"General/Password\"\n  \"Loop 1 time mS\" = -5\n", "t.qp:2:22: expected a whole number"},

@@ -302,9 +302,16 @@ void Builder::apply(Block& b, const Access& a) {
       const char* name = p.text;
       p.text = nullptr;
       if (std::string(name) != "Null" && !var_name(name, &p.ref, true)) {
-        error(as.line, as.value.col,
-              "expected a variable name: a letter, '_', '!' (system) or '#' (loop) first, then letters, digits "
-              "or '_', an optional [index]; not Loop_1..Loop_4, End or System");
+        std::string n = name;
+        size_t dot = n.find('.');
+        if (dot != std::string::npos && n.find('[') > dot)
+          error(as.line, as.value.col,
+                "expected a variable of this module: another module's '" + n.substr(dot + 1) +
+                    "' cannot be named here; share it as !name (system scope) or #name (loop scope)");
+        else
+          error(as.line, as.value.col,
+                "expected a variable name: a letter, '_', '!' (system) or '#' (loop) first, then letters, "
+                "digits or '_', an optional [index]; not Loop_1..Loop_4, End or System");
         continue;
       }
     }
