@@ -175,6 +175,8 @@ TEST_F(QuorcTest, ErrorsNameLineColumnAndWhatWasExpected) {
        "t.qp:3:5: expected a row label: one of Variable, \"Data type\", Mode"},
       {"module Loop_1\n  Constant \"k\"\n    Mode = Sometimes\n", "t.qp:3:12: expected one of Normal, Startup"},
       {"module Loop_1\n  Constant \"k\"\n    group 1\n      Value = 1,5\n", "t.qp:4:15: expected a decimal number"},
+      {"module Loop_1\n  Constant \"k\"\n    group 1\n      Value = \"5\"\n",
+       "t.qp:4:15: refused: the controller does not take \"5\" here (it keeps 0)"},
       {"module Loop_1\n  Constant \"k\"\n    Mode =\n", "t.qp:3:11: expected a value after '='"},
       {"module Loop_1\n  Expression \"e\"\n    group 1\n      Expression = \"a + (b\"\n",
        "t.qp:4:27: the formula does not compile (status 7): at its end"},

@@ -256,6 +256,10 @@ std::string value_text(const Iparam& p, const RowLabel* label) {
 
 bool value_from(const Tok& tok, u16 type, const RowLabel* label, Iparam* p, std::string* why) {
   p->type = type;
+  // A quoted text where a number stands now goes as a text, as the program
+  // file would carry it: a row whose type follows another row (a limit
+  // given as a number or as a variable) takes it once that row is set.
+  if (tok.kind == Tok::Str && type != ptype::Select && !(type & 0x100)) p->type = type = ptype::Text;
   if (type == ptype::Ref || (type & 0x100)) {
     p->text = tok.text.c_str();
     return true;
