@@ -308,8 +308,9 @@ TEST(QuorcDemo, RunsInTheControllerAndTheLevelMovesTowardTheSetPoint) {
     FakePlatform fake;
     plat = &fake;
     quorc::quiet_hooks();
+    quorc::use_screens();
     inst_build();
-    ASSERT_TRUE(quorc::build(text, &file, &errs));
+    ASSERT_TRUE(quorc::build(text, &file, &errs)) << (errs.empty() ? "" : errs[0].msg);
     program_new(true);
     plat = nullptr;
   }
