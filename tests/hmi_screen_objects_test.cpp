@@ -208,6 +208,7 @@ TEST_F(Screens, GraphLimitsConstantsVariablesAndNumbers) {
     ASSERT_TRUE(hmi_resolve(m, "top", &p.ref));
     p.ref.set(80.0f);
   }
+  const std::string too_long(257, '1');
   struct Case {
     u16 row;
     const char* text;
@@ -217,10 +218,10 @@ TEST_F(Screens, GraphLimitsConstantsVariablesAndNumbers) {
   } cases[] = {
       {5, "12.5", true, 12.5f, false},
       {5, "a b", false, 0.0f, false},       // neither variable nor number
+      {5, too_long.c_str(), false, 0.0f, false},  // refused, nothing changes
       {5, "fresh", true, 0.0f, true},       // made, like every screen reference
       {6, "top", true, 80.0f, true},
       {6, "", true, 100.0f, false},         // back to the default
-      {5, std::string(257, '1').c_str(), false, 0.0f, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
