@@ -18,6 +18,7 @@
 #include "core/hooks.h"
 #include "net/network.h"
 #include "core/scan_pause.h"
+#include "core/startup.h"
 #include "history/history.h"
 #include "hmi/session.h"
 #include "net/clock.h"
@@ -310,6 +311,10 @@ void net_install_hooks() {
   engine_hooks.clients_second = &clients_second;
   engine_hooks.clock_sync = &slinux_date;
   startup_hooks.init_ports = &init_ports;
+  startup_hooks.listen_address = [] {
+    return std::string(options.board ? "0.0.0.0:" : "127.0.0.1:") + std::to_string(user_port_number());
+  };
+  startup_hooks.shutdown = &user_port_shutdown;
   startup_hooks.main_pass = &main_pass;
 }
 

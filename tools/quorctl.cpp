@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <string>
 
 #include "tools/quorctl/commands.h"
@@ -40,7 +41,7 @@ const Command kCommands[] = {
      "write one row by its label (LABEL[G] in repeated group G): decimals,\n"
      "choices by their text, variables and texts by name; reads it back and\n"
      "says when the controller limited the value (programmer login)",
-     "quorctl set-param Tank/Pid Gain 2.5"},
+     "quorctl set-param Tank/Pid Proportional 2.5"},
     {"history", cmd_history, "history per|evt FILE [--last N] [--from TIME]",
      "records of history file FILE (1-4) as CSV: slot, time (controller\n"
      "seconds), date, then the bins of a periodic file (empty: never\n"
@@ -166,5 +167,9 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     std::fprintf(stderr, "quorctl: %s\n", f.why.c_str());
     return f.code;
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "quorctl: %s\n", e.what());
+    return EXIT_REFUSED;
   }
 }

@@ -26,6 +26,7 @@ Reply ask_var(Session& s, Program& p, const Program::Var& v, const std::string& 
 std::vector<float> read_cells(Session& s, Program& p, const Program::Var& v, const std::string& text, long count) {
   Reply r = ask_var(s, p, v, "rvar|" + v.name + "|" + (count > 1 ? "1" : "0"));
   if (r.fail()) var_refused(s, p, v, text);
+  if (r.lines.empty()) fail(EXIT_REFUSED, "no value in the reply for " + text);
   std::vector<float> out;
   for (long i = 0; i < count && i < long(r.lines.size()); ++i) {
     float f;
