@@ -125,6 +125,7 @@ TEST_F(Quorctl, ParametersByLabel) {
       {"set-param Tank/1 Value[1] x", 2, "", "Value[1] takes a decimal number"},
       {"params Tank/9", 1, "", "module \"Tank\" has no instruction \"9\"; it has:\n  1: Constant level const"},
       {"params 'Pump/speed const'", 0, nullptr, nullptr},
+      {"set-param Pump 'screen title' Pumps", 0, "Screen title = Pumps\n", nullptr},
       {"set-param --page 0 'Loop 1 time mS' 500", 0, "Loop 1 time mS = 500\n", nullptr},
       {"params --page 'general/password'", 0, nullptr, nullptr},
       {"params --page 11", 2, "", "no configuration page \"11\" (pages: 0 General/Password,"},

@@ -106,6 +106,9 @@ class Params {
     if (r[0].fail() || r[0].lines.size() < 3) fail(EXIT_REFUSED, t_.name + ": the controller gives no parameter shape");
     const int rows = std::atoi(r[0].lines[0].c_str()), group_rows = std::atoi(r[0].lines[1].c_str());
     auto labels = r[1].fail() ? std::vector<std::string>{} : split(r[1].first(), '}');
+    // A module has rows but no descriptor: its screen's title and settings.
+    if (r[1].fail() && t_.expect.rfind("Module ", 0) == 0)
+      labels = {"Screen title", "Screen setting 1", "Screen setting 2", "Screen setting 3"};
     std::vector<Row> out;
     auto add = [&](const Reply& values, bool groups) {
       if (values.fail()) return;

@@ -92,7 +92,9 @@ int cmd_raw(const Args& a, const W& w) {
   // Everything that arrives until the replies pause, as it comes.
   std::string part, all;
   bool any = false;
-  while (s.conn().read_some(part, any ? 300 : 5000) && !part.empty()) {
+  // "sconfig" is never answered: a short wait shows whether anything came.
+  const int first_wait = kw == "sconfig" ? 300 : 5000;
+  while (s.conn().read_some(part, any ? 300 : first_wait) && !part.empty()) {
     any = true;
     all += part;
     std::fwrite(part.data(), 1, part.size(), stdout);
