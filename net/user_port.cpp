@@ -290,8 +290,10 @@ bool init_ports(int port_override) {
     Iparam p;
     port = gen::on_page(2, [&] { return gen::gparam(&p, 0, 3); }) ? int(p.value & 0xFFFF) : 80;
   }
+  errno = 0;
   if (!user_port_open(u16(port))) {
-    std::fprintf(stderr, "quor: cannot listen on port %d\n", port);
+    int why = errno;
+    std::fprintf(stderr, "quor: cannot listen on port %d%s%s\n", port, why ? ": " : "", why ? std::strerror(why) : "");
     return false;
   }
   return true;

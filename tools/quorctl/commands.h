@@ -40,6 +40,8 @@ int cmd_upload(const Args&, const W&);
 int cmd_file(const Args&, const W&);  // files, disk, flen, fdel, fren, fcopy
 int cmd_push(const Args&, const W&);
 int cmd_pull(const Args&, const W&);
+// screen.cpp: operator screens
+int cmd_screen(const Args&, const W&);
 // history.cpp: history files
 int cmd_history(const Args&, const W&);
 int cmd_hstatus(const Args&, const W&);

@@ -90,7 +90,7 @@ int cmd_watch(const Args& a, const W& w) {
   std::vector<Program::Var> vars;
   for (const auto& n : names) vars.push_back(p.resolve(n));
   // Refreshed in place on a terminal; one line a reading otherwise.
-  const bool in_place = isatty(1) && !a.json;
+  const bool in_place = isatty(1) && !a.json && count == 0;
   auto next = std::chrono::steady_clock::now();
   for (long n = 0; count == 0 || n < count; ++n) {
     if (n) {
