@@ -120,6 +120,7 @@ TEST_F(Quorctl, ParametersByLabel) {
        "{\"label\":\"Value\",\"group\":1,\"row\":0,\"type\":0,\"value\":2.5},"
        "{\"label\":\"Description\",\"group\":1,\"row\":1,\"type\":264,\"value\":\"top up\"}]\n",
        nullptr},
+      {"set-param Tank/1 Description[1] Null", 0, "Description[1] = none\n", nullptr},
       {"set-param Tank/1 Mode bogus", 2, "", "Mode is one of: Normal, Startup, Capture, Disable"},
       {"set-param Tank/1 Nope 1", 2, "", "Tank/1 has no row \"Nope\"; its rows are:\n  Variable\n"},
       {"set-param Tank/1 Value[1] x", 2, "", "Value[1] takes a decimal number"},

@@ -258,7 +258,11 @@ int cmd_set_param(const Args& a, const W& w) {
   Row wanted = before;
   wanted.value = (before.type & 0x100) ? text : number;
   if (before.type == 0) wanted.value = std::to_string(int32_t(uint32_t(std::stoul(number))));
-  bool same_as_wanted = after.shown() == wanted.shown() || ((before.type & 0x100) && text.empty() && after.value == "none");
+  // An empty text or "Null" clears a row: it reads back as "none" ("Null"
+  // for a variable reference).
+  const bool clears = (before.type & 0x100) && (text.empty() || text == "Null");
+  bool same_as_wanted = after.shown() == wanted.shown() ||
+                        (clears && after.value == (before.type == 263 ? "Null" : "none"));
   if (same_as_wanted) return 0;
   if (after.value == before.value)
     fail(EXIT_REFUSED, after.name() + ": the controller did not take " + value + " (the row keeps " + after.shown() +
