@@ -29,22 +29,22 @@ const Command kCommands[] = {
     {"get", cmd_get, "get NAME [COUNT]",
      "COUNT cells of a variable from NAME, as decimals. NAME is Module.name,\n"
      "a name only one module has, or a !system name; [i] picks a cell",
-     "quorctl get Tank.level"},
-    {"set", cmd_set, "set NAME VALUE", "write one cell (a decimal number)", "quorctl set Tank.setpoint 12.5"},
+     "quorctl get Control.error"},
+    {"set", cmd_set, "set NAME VALUE", "write one cell (a decimal number)", "quorctl set '!sp' 70"},
     {"watch", cmd_watch, "watch NAME... [--count N] [--interval S]",
      "values refreshed in place every S seconds (default 1); with --count,\n"
      "or into a pipe, one line a reading",
-     "quorctl watch Tank.level Tank.valve --count 5"},
+     "quorctl watch '!level' '!valve' Control.error --count 5"},
     {"params", cmd_params, "params TARGET",
      "parameter rows as LABEL = value. TARGET: MODULE, MODULE/N (its N-th\n"
      "instruction), MODULE/DESCRIPTION, MODULE/TYPE, or --page PAGE (a\n"
      "configuration page by number 0-10 or name)",
-     "quorctl params Tank/Pid"},
+     "quorctl params Control/Pid"},
     {"set-param", cmd_set_param, "set-param TARGET LABEL VALUE",
      "write one row by its label (LABEL[G] in repeated group G): decimals,\n"
      "choices by their text, variables and texts by name; reads it back and\n"
      "says when the controller limited the value (programmer login)",
-     "quorctl set-param Tank/Pid Proportional 2.5"},
+     "quorctl set-param Control/Pid Proportional 2.5"},
     {"history", cmd_history, "history per|evt FILE [--last N] [--from TIME]",
      "records of history file FILE (1-4) as CSV: slot, time (controller\n"
      "seconds), date, then the bins of a periodic file (empty: never\n"
