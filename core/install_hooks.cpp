@@ -5,6 +5,7 @@
 #include "core/hooks.h"
 #include "expr/names.h"
 #include "history/history.h"
+#include "hmi/hmi_object.h"
 #include "hmi/listing.h"
 #include "io/io_base.h"
 #include "io/protocols.h"
@@ -19,6 +20,7 @@ void install_hooks() {
   io_protocols_install_hooks();
   history_install_hooks();
   hmi_install_hooks();
+  screens_install_hooks();
   net_install_hooks();
   hardware_install_hooks();
   alarm_install_hooks();

@@ -336,8 +336,9 @@ bool load_stream(FILE* f, const std::string& fname, int session) {
 
   bool ok = read_formats(r,
                          [](u16 list, const std::string& line) {
-                           if (list < HMI_FORMAT_LISTS && hmi_file_hooks.format_insert)
-                             hmi_file_hooks.format_insert(list, line.c_str());
+                           auto add = hmi_file_hooks.format_append ? hmi_file_hooks.format_append
+                                                                   : hmi_file_hooks.format_insert;
+                           if (list < HMI_FORMAT_LISTS && add) add(list, line.c_str());
                          }) &&
             read_pages(r, true);
   if (ok && r.at_end()) {

@@ -22,6 +22,10 @@ struct HmiFileHooks {
   bool (*format_get)(u16 list, u16 n, const char** text) = nullptr;
   // Adds a line (or finds the same text); its position, 0 when refused.
   u16 (*format_insert)(u16 list, const char* text) = nullptr;
+  // Appends a line as it stands (a whole-program load: positions in the
+  // file stay valid); its position, 0 when refused. Falls back to
+  // format_insert when empty.
+  u16 (*format_append)(u16 list, const char* text) = nullptr;
 
   // A screen's objects in list order: the first of module m, then each next.
   HMI_object* (*first)(Module* m) = nullptr;

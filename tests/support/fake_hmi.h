@@ -13,18 +13,21 @@
 #include "program/refs.h"
 #include "tests/support/hook_guard.h"
 
-class HMI_object {
- public:
+// Stands where the controller's screen objects would; the hooks see it as
+// an opaque HMI_object pointer.
+struct FakeObject {
   u16 type = 0;
   std::string name;
   u32 x = 0;
   pIdata ref{};
   u32 fmt = 0;  // row 7 of type 2 (type 9) or row 4 of type 3 (type 10)
-  HMI_object* next = nullptr;
+  FakeObject* next = nullptr;
 };
+inline FakeObject* fake(HMI_object* o) { return reinterpret_cast<FakeObject*>(o); }
+inline HMI_object* real(FakeObject* o) { return reinterpret_cast<HMI_object*>(o); }
 
 struct FakeHmi {
-  std::map<Module*, std::vector<std::unique_ptr<HMI_object>>> screens;
+  std::map<Module*, std::vector<std::unique_ptr<FakeObject>>> screens;
   std::vector<std::string> formats[HMI_FORMAT_LISTS];
   Module* slot[10]{};
   static inline FakeHmi* self = nullptr;
@@ -34,6 +37,7 @@ struct FakeHmi {
   FakeHmi() {
     self = this;
     auto& h = hmi_file_hooks;
+    h = HmiFileHooks{};  // nothing of the real screens stays in use
     h.format_get = [](u16 l, u16 n, const char** t) {
       auto& f = self->formats[l];
       if (n == 0 || n > f.size()) return false;
@@ -50,17 +54,18 @@ struct FakeHmi {
     };
     h.first = [](Module* m) -> HMI_object* {
       auto it = self->screens.find(m);
-      return it == self->screens.end() || it->second.empty() ? nullptr : it->second.front().get();
+      return it == self->screens.end() || it->second.empty() ? nullptr : real(it->second.front().get());
     };
-    h.next = [](HMI_object* o) { return o->next; };
-    h.num = [](HMI_object* o) { return o->type; };
-    h.name = [](HMI_object* o) { return o->name.c_str(); };
+    h.next = [](HMI_object* o) { return real(fake(o)->next); };
+    h.num = [](HMI_object* o) { return fake(o)->type; };
+    h.name = [](HMI_object* o) { return fake(o)->name.c_str(); };
     h.lparam = [](HMI_object* o, Ilparam* s) {
       *s = Ilparam{8, 0, 0};
       return true;
     };
     // Rows: 0 x (13), 5 the reference, 4/7 the format, others 0 (type 3).
-    h.gparam = [](HMI_object* o, Iparam* p, u16 g, u16 r) {
+    h.gparam = [](HMI_object* obj, Iparam* p, u16 g, u16 r) {
+      FakeObject* o = fake(obj);
       if (g != 0 || r > 7) return false;
       if (r == 0) p->set_uint(13, o->x);
       else if (r == 5) {
@@ -71,7 +76,8 @@ struct FakeHmi {
       else p->set_uint(ptype::Dec, 0);
       return true;
     };
-    h.sparam = [](HMI_object* o, Iparam* p, u16 g, u16 r) {
+    h.sparam = [](HMI_object* obj, Iparam* p, u16 g, u16 r) {
+      FakeObject* o = fake(obj);
       if (g != 0) return false;
       if (r == 0 && p->type == 13) o->x = p->value;
       else if (r == 5 && p->type == ptype::Ref) o->ref = p->ref;
@@ -83,7 +89,7 @@ struct FakeHmi {
     h.insert = [](int s, u16 type, const char* name, u16) -> HMI_object* {
       Module* m = self->slot[s];
       if (!m || type > 6) return nullptr;
-      return self->add(m, type, name);
+      return real(self->add(m, type, name));
     };
     h.clear_sessions = [] {
       for (auto& m : self->slot) m = nullptr;
@@ -92,7 +98,7 @@ struct FakeHmi {
     // A module's screen goes with the module.
     hmi_destroy_objects = [](HMI_object* first) {
       for (auto it = self->screens.begin(); it != self->screens.end(); ++it)
-        if (!it->second.empty() && it->second.front().get() == first) {
+        if (!it->second.empty() && real(it->second.front().get()) == first) {
           self->screens.erase(it);
           return;
         }
@@ -102,15 +108,15 @@ struct FakeHmi {
     for (auto& [m, v] : screens) m->objects = nullptr;
     self = nullptr;
   }
-  HMI_object* add(Module* m, u16 type, const char* name) {
+  FakeObject* add(Module* m, u16 type, const char* name) {
     auto& v = screens[m];
-    v.push_back(std::make_unique<HMI_object>());
+    v.push_back(std::make_unique<FakeObject>());
     auto* o = v.back().get();
     o->type = type;
     o->name = name;
     if (v.size() > 1) v[v.size() - 2]->next = o;
-    m->objects = v.front().get();
+    m->objects = real(v.front().get());
     return o;
   }
-  const std::vector<std::unique_ptr<HMI_object>>& of(Control* m) { return screens[static_cast<Module*>(m)]; }
+  const std::vector<std::unique_ptr<FakeObject>>& of(Control* m) { return screens[static_cast<Module*>(m)]; }
 };
