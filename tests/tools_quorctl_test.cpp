@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -247,6 +249,31 @@ TEST_F(Quorctl, Shell) {
   EXPECT_NE(c.err.find("the session had ended; connecting again"), std::string::npos) << c.err;
   c = shell("", "help\n");
   EXPECT_NE(c.out.find("gquorfig||TARGET"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// The real compiler beside quorctl: the demo plant goes up as text, runs,
+// and comes back as text that builds the very file the controller saved.
+TEST_F(Quorctl, DemoPlantUpAndBack) {
+  const std::string quorc = std::string(QUOR_BINARY_DIR) + "/quorc";
+  if (access(quorc.c_str(), X_OK) != 0) GTEST_SKIP() << "no quorc in this build";
+  Ctl c = run(std::string("push ") + QUOR_SOURCE_DIR + "/examples/demo/plant.qp");
+  ASSERT_EQ(c.status, 0) << c.err;
+  EXPECT_NE(c.out.find("plant.qp: built and uploaded as plant.qrn, loaded, saved as quor.qrn"), std::string::npos)
+      << c.out;
+  const Case cases[] = {
+      {"params Control/Pid", 0, nullptr, nullptr},
+      {"set-param 'Control/Outlet valve' Proportional 2.5", 0, "Proportional = 2.5\n", nullptr},
+      {"watch '!level' Control.error --count 1", 0, nullptr, nullptr},
+      {"pull demo.qp", 0, "", nullptr},
+  };
+  for (const Case& k : cases) check(run(k.args), k);
+  ASSERT_EQ(std::system((quorc + " build " + q.path("demo.qp") + " -o " + q.path("again.qrn")).c_str()), 0);
+  EXPECT_EQ(q.read("again.qrn"), q.read("quor.qrn"));
+  EXPECT_NE(q.read("demo.qp").find("Pid \"Outlet valve\""), std::string::npos);
 }
 
 }  // namespace
