@@ -39,9 +39,11 @@ class RowTable {
  public:
   RowTable(std::vector<Row<T>> fixed, std::vector<Row<T>> group = {})
       : fixed_(std::move(fixed)), group_(std::move(group)) {
+    bool first = true;  // labels may be empty: "}}Attributes" is three rows
     for (const auto* list : {&fixed_, &group_})
       for (const auto& r : *list) {
-        if (!desc_.empty()) desc_ += '}';
+        if (!first) desc_ += '}';
+        first = false;
         desc_ += r.label;
       }
   }

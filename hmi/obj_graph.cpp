@@ -21,18 +21,6 @@ void Graf::get_limit(bool upper, Iparam& p) const {
   }
 }
 
-namespace {
-// A variable that exists already in m's screen scope, or an element of one
-// (which grows to hold it): never a new variable from an arbitrary text.
-bool existing_var(Module* m, const std::string& name, pIdata* ref) {
-  if (hmi_resolve(m, name.c_str(), ref, false)) return ref->var != nullptr;
-  size_t bracket = name.find('[');
-  pIdata base{};
-  if (bracket == std::string::npos || !hmi_resolve(m, name.substr(0, bracket).c_str(), &base, false) || !base.var)
-    return false;
-  return hmi_resolve(m, name.c_str(), ref, true) && ref->var;
-}
-}  // namespace
 
 bool Graf::set_limit(bool upper, const Iparam& p, Module* m) {
   float& value = upper ? max : min;
@@ -52,7 +40,9 @@ bool Graf::set_limit(bool upper, const Iparam& p, Module* m) {
     value = fallback;
     return true;
   }
-  if (existing_var(m, text, &ref)) {
+  // A variable (made when missing, like every reference of a screen), else
+  // a number.
+  if (hmi_resolve(m, text.c_str(), &ref, true) && ref.var) {
     value = ref.get();
     return true;
   }

@@ -22,14 +22,14 @@
 
 namespace {
 
-class QuorcTest : public ProgramTest {
+class QuorcBase : public ProgramTest {
  protected:
   HookGuard<ConfigHooks> config_{config_hooks};
   HookGuard<EngineHooks> engine_{engine_hooks};
-  FakeHmi hmi_;
   void SetUp() override {
     ProgramTest::SetUp();
     quorc::quiet_hooks();
+    quorc::object_info = {};  // the stand-in objects have no descriptors
     create_serial_ports();  // as at start-up: the serial page has its four ports
   }
   void TearDown() override {
@@ -70,7 +70,8 @@ class QuorcTest : public ProgramTest {
     ASSERT_TRUE(quorc::dump(again, &text2, &err));
     size_t at = first_difference(text2, text);
     EXPECT_EQ(at, std::string::npos) << "first difference of the dumps:\n"
-                                     << text.substr(at < 200 ? 0 : at - 200, 300);
+                                     << text.substr(at < 200 ? 0 : at - 200, 300) << "\n----- against -----\n"
+                                     << text2.substr(at < 200 ? 0 : at - 200, 300);
     EXPECT_EQ(first_difference(again, file), std::string::npos);
     if (text_out) *text_out = text;
   }
@@ -91,6 +92,11 @@ class QuorcTest : public ProgramTest {
         set(&p, g, r);
       }
   }
+};
+
+class QuorcTest : public QuorcBase {
+ protected:
+  FakeHmi hmi_;
 };
 
 TEST_F(QuorcTest, EveryInstructionTypeRoundTrips) {
@@ -115,6 +121,40 @@ TEST_F(QuorcTest, EveryInstructionTypeRoundTrips) {
   std::string text;
   round_trip(saved(), &text);
   EXPECT_NE(text.find("module Plant"), std::string::npos);
+}
+
+// The controller's own screen objects: every type, with rows by label.
+class QuorcScreensTest : public QuorcBase {
+ protected:
+  void SetUp() override {
+    QuorcBase::SetUp();
+    quorc::use_screens();
+  }
+};
+
+TEST_F(QuorcScreensTest, EveryObjectTypeRoundTrips) {
+  auto& h = hmi_file_hooks;
+  ASSERT_TRUE(h.insert && quorc::object_info.types);
+  Control* m = inst_create(0, loop_start[0], "Panel", 0);
+  current_module = m;
+  inst_create(9, m, "loop", 0);
+  h.format_insert(0, "Off~On");
+  h.select(0, static_cast<Module*>(m));
+  for (u16 t = 0; t < quorc::object_info.types; ++t)
+    for (int variant = 0; variant < 2; ++variant) {
+      HMI_object* o = h.insert(0, t, ("o" + std::to_string(t)).c_str(), 0);
+      ASSERT_NE(o, nullptr);
+      if (variant == 0) continue;
+      Ilparam sh{};
+      h.lparam(o, &sh);
+      vary(sh, [o](Iparam* p, u16 g, u16 r) { return hmi_file_hooks.gparam(o, p, g, r); },
+           [o](Iparam* p, u16 g, u16 r) { return hmi_file_hooks.sparam(o, p, g, r); }, t);
+    }
+  h.select(0, nullptr);
+  std::string text;
+  round_trip(saved(), &text);
+  for (const char* want : {"object Frame \"o0\"", "object Graph_bins/events \"o6\"", "Attributes = "})
+    EXPECT_NE(text.find(want), std::string::npos) << want;
 }
 
 TEST_F(QuorcTest, PagesFormatsScreensAndNumbersRoundTrip) {
@@ -242,7 +282,7 @@ std::string demo_text() {
   return ss.str();
 }
 
-TEST_F(QuorcTest, DemoPlantBuildsAndRoundTrips) {
+TEST_F(QuorcScreensTest, DemoPlantBuildsAndRoundTrips) {
   std::string text = demo_text(), file;
   ASSERT_FALSE(text.empty());
   std::vector<quorc::Diag> errs;
@@ -268,8 +308,9 @@ TEST(QuorcDemo, RunsInTheControllerAndTheLevelMovesTowardTheSetPoint) {
     FakePlatform fake;
     plat = &fake;
     quorc::quiet_hooks();
+    quorc::use_screens();
     inst_build();
-    ASSERT_TRUE(quorc::build(text, &file, &errs));
+    ASSERT_TRUE(quorc::build(text, &file, &errs)) << (errs.empty() ? "" : errs[0].msg);
     program_new(true);
     plat = nullptr;
   }

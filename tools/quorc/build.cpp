@@ -369,7 +369,10 @@ void Builder::make() {
       error(f.line, f.text.col, "this controller keeps no format lists");
       break;
     }
-    u16 at = h.format_insert(f.list, f.text.text.c_str());
+    // As a whole program loads them: appended as they stand, when the
+    // screens offer that.
+    auto add = h.format_append ? h.format_append : h.format_insert;
+    u16 at = add(f.list, f.text.text.c_str());
     u16 want = next_line[f.list]++;
     if (at == 0)
       error(f.line, f.text.col, "refused: a format text holds printable characters other than '|'");
@@ -380,6 +383,7 @@ void Builder::make() {
   bool page_done[GEN_PAGES]{};
   int expected = 0;  // the next standard module
   Module* module = nullptr;
+  Module* screen = nullptr;  // the screen selected for objects
   auto add_module = [&](const std::string& name) -> Module* {
     Control* c = inst_create(0, current_instruction, name.c_str(), 0);
     current_instruction = current_module = c;
@@ -392,6 +396,7 @@ void Builder::make() {
   };
   for (Block& b : blocks_) {
     if (full()) break;
+    if (screen && b.kind != Block::Object) h.select(0, screen = nullptr);
     switch (b.kind) {
       case Block::Page:
         if (page_done[b.type]) error(b.line, b.name.col, "this page was already given");
@@ -442,17 +447,19 @@ void Builder::make() {
           error(b.line, b.head.col, "this controller has no screen objects");
           break;
         }
-        h.select(0, module);
+        // One screen is selected for all its objects: each goes after the
+        // one before, as they load.
+        if (screen != module) h.select(0, screen = module);
         HMI_object* o = h.insert(0, b.type, b.name.text.c_str(), b.groups);
         if (!o)
           error(b.line, b.head.col, "refused: no such object type, or a name with '|' or a reserved name");
         else
           apply(b, Access::of(o));
-        h.select(0, nullptr);
         break;
       }
     }
   }
+  if (screen) h.select(0, nullptr);
   if (expected == 0 && !full()) {
     error(1, 1, "expected 'module Loop_1': a program has at least its first loop");
     return;
@@ -469,6 +476,7 @@ bool build(const std::string& text, std::string* out, std::vector<Diag>* errs, s
   Builder b(errs, max_errors);
   b.parse(text);
   if (errs->empty()) b.make();
+  if (hmi_file_hooks.select) hmi_file_hooks.select(0, nullptr);
   bool ok = errs->empty();
   if (ok) {
     char tmpl[] = "/tmp/quorc_XXXXXX";

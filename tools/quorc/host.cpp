@@ -4,6 +4,7 @@
 #include "core/hooks.h"
 #include "core/registry.h"
 #include "core/startup.h"
+#include "hmi/hmi_object.h"
 #include "platform/platform.h"
 #include "program/program_new.h"
 #include "tools/quorc/quorc.h"
@@ -24,13 +25,20 @@ void quiet_hooks() {
   engine_hooks.program_loaded = nullptr;
 }
 
+void use_screens() {
+  if (startup_hooks.hmi_build) startup_hooks.hmi_build();
+  object_info.type_name = [](u16 t) -> const char* { return t < HMI_TYPES ? hmi_def_use[t].name : nullptr; };
+  object_info.types = HMI_TYPES;
+  object_info.dparam = [](HMI_object* o) { return o->dparam(); };
+}
+
 void host_setup() {
   static std::unique_ptr<Platform> platform = make_host_platform();
   plat = platform.get();
   install_hooks();
   quiet_hooks();
   inst_build();
-  if (startup_hooks.hmi_build) startup_hooks.hmi_build();
+  use_screens();
   start_init();
   gen_startup();
   program_new(false);

@@ -44,6 +44,8 @@ inline ObjectInfo object_info;
 // hooks installed, nothing that would reach a serial line, a listener, the
 // watchdog or history files; the empty standard program.
 void host_setup();
+// Fills object_info from the controller's screen objects.
+void use_screens();
 // Makes the hook entries that act on the machine harmless (used by
 // host_setup and by tests).
 void quiet_hooks();
