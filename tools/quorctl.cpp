@@ -25,7 +25,7 @@ const Command kCommands[] = {
     {"list", cmd_list, "list", "the whole program listing", "quorctl list"},
     {"screen", cmd_screen, "screen MODULE",
      "the module's screen: each object's position, type, name and live value",
-     "quorctl screen Boiler"},
+     "quorctl screen Control"},
     {"get", cmd_get, "get NAME [COUNT]",
      "COUNT cells of a variable from NAME, as decimals. NAME is Module.name,\n"
      "a name only one module has, or a !system name; [i] picks a cell",
