@@ -11,6 +11,7 @@
 //   unless stopped   - skipped while lock(3) stands (thread_ctr 3 or 4)
 //   lock(1) / lock(3) - the main thread holds that pause (core/scan_pause.h)
 #pragma once
+#include <string>
 #include "core/types.h"
 
 class Control;
@@ -67,6 +68,12 @@ struct StartupHooks {
   bool (*program_load)() = nullptr;  // stored program, or its backup
   // Network set-up and the user port listener; false ends the process.
   bool (*init_ports)(int port_override) = nullptr;
+  // The address and port the user port listens on, as "ADDRESS:PORT", for
+  // the start-up line.
+  std::string (*listen_address)() = nullptr;
+  // Main thread, execution thread already stopped: the process is ending on
+  // request; close the client connections and the listener.
+  void (*shutdown)() = nullptr;
   // Main thread, scan running, after every pass of the client service: one
   // step of the alarm senders (mail and modem); takes no pause.
   void (*alarm_pass)() = nullptr;

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <csignal>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -55,6 +57,28 @@ bool make_dirs(const std::string& path) {
 }
 
 std::unique_ptr<Platform> platform_owner;
+
+// The signal that asked the process to end (TERM, INT, HUP), or 0. The
+// handler may run on either thread: a lock-free atomic is safe there.
+std::atomic<int> stop_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+extern "C" void on_stop_signal(int sig) { stop_signal.store(sig, std::memory_order_relaxed); }
+
+void catch_stop_signals() {
+  struct sigaction sa {};
+  sa.sa_handler = on_stop_signal;  // no SA_RESTART: the client poll returns at once
+  sigemptyset(&sa.sa_mask);
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &sa, nullptr);
+}
+
+// What start-up loaded, for the start-up line.
+std::string program_text(bool loaded) {
+  bool stored = access("quor.qrn", F_OK) == 0;
+  if (loaded && current_prog == "quor.qrn.bkup") return "program quor.qrn.bkup (quor.qrn could not be loaded)";
+  if (loaded) return "program " + current_prog;
+  return stored ? "quor.qrn could not be loaded: the empty default program"
+                : "no stored program: the empty default program";
+}
 
 }  // namespace
 
@@ -131,13 +155,24 @@ int quor_main(int argc, char** argv) {
   // would land in whatever directory the controller was started from.
   if (!set_path())
     return startup_failure("cannot use working directory", options.dir + ": " + std::strerror(errno));
+  // The program file, history files and uploads are written here.
+  if (access(".", W_OK | X_OK) != 0)
+    return startup_failure("cannot use working directory", options.dir + ": " + std::strerror(errno));
   program_new(false);
-  if (startup_hooks.program_load) startup_hooks.program_load();
+  bool loaded = startup_hooks.program_load && startup_hooks.program_load();
   // init_ports says why on stderr itself.
   if (startup_hooks.init_ports && !startup_hooks.init_ports(options.port)) return EXIT_STARTUP;
+  catch_stop_signals();
   if (!start_exec_thread()) return startup_failure("cannot start the execution thread", "");
   start_run();
-  for (;;) {
+  {
+    char cwd[4096];
+    std::string where = getcwd(cwd, sizeof cwd) ? cwd : options.dir;
+    std::string listen = startup_hooks.listen_address ? startup_hooks.listen_address() : "no user port";
+    std::fprintf(stderr, "quor %s: working directory %s, listening on %s, %s, %s\n", QUOR_VERSION, where.c_str(),
+                 listen.c_str(), program_text(loaded).c_str(), options.board ? "board hardware" : "host mode");
+  }
+  while (!stop_signal.load(std::memory_order_relaxed)) {
     if (startup_hooks.main_pass) {
       if (!startup_hooks.main_pass()) break;
     } else {
@@ -149,5 +184,10 @@ int quor_main(int argc, char** argv) {
     }
   }
   stop_exec_thread();
+  if (startup_hooks.shutdown) startup_hooks.shutdown();
+  if (int sig = stop_signal.load(std::memory_order_relaxed))
+    std::fprintf(stderr, "quor: stopped by signal %d (%s)\n", sig, strsignal(sig));
+  else
+    std::fprintf(stderr, "quor: stopped\n");
   return 0;
 }

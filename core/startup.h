@@ -13,6 +13,9 @@ struct Options {
 };
 inline Options options;
 
+// The controller's version, as "users" and the start-up line give it.
+inline constexpr const char* QUOR_VERSION = "0.946";
+
 // Exit statuses of the controller process (0: --help, or an orderly end).
 inline constexpr int EXIT_STARTUP = 1;  // start-up failed (message on stderr)
 inline constexpr int EXIT_USAGE = 2;    // bad command line (message on stderr)
@@ -28,5 +31,8 @@ int set_path();
 // The whole start-up sequence; returns the process's exit status when it is
 // to end. A working directory that cannot be used, a user port that cannot
 // be opened or an execution thread that cannot start end it at once with
-// EXIT_STARTUP and a one-line message on stderr.
+// EXIT_STARTUP and a one-line message on stderr. Once running it says so in
+// one line on stderr (version, working directory, listening address, the
+// program loaded) and ends with one more line and status 0 on TERM, INT or
+// HUP.
 int quor_main(int argc, char** argv);

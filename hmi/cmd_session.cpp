@@ -8,6 +8,7 @@
 #include "core/engine.h"
 #include "core/registry.h"
 #include "core/scan_pause.h"
+#include "core/startup.h"
 #include "hmi/commands.h"
 #include "net/user_port.h"
 #include "program/cipher.h"
@@ -143,7 +144,7 @@ void cmd_users(HmiCommand& c) {
       break;
     }
   send_HMI_response(c.slot, who);
-  send_HMI_response(c.slot, "Version 0.946");
+  send_HMI_response(c.slot, (std::string("Version ") + QUOR_VERSION).c_str());
   const char* t = site_title();
   send_HMI_response(c.slot, t ? t : "No name");
   send_HMI_term(c.slot);

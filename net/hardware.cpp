@@ -82,6 +82,7 @@ void disable_sequence(u8 type) {
 
 [[noreturn]] void host_reset() {
   HostPlatform::record("watchdog reset");
+  std::fprintf(stderr, "quor: reset by the watchdog: ending with status %d to be started again\n", WATCHDOG_EXIT);
   std::fflush(nullptr);
   plat->sync_disks();
   _exit(WATCHDOG_EXIT);

@@ -18,6 +18,7 @@
 #include "core/hooks.h"
 #include "net/network.h"
 #include "core/scan_pause.h"
+#include "core/startup.h"
 #include "history/history.h"
 #include "hmi/session.h"
 #include "net/clock.h"
@@ -291,8 +292,10 @@ bool init_ports(int port_override) {
     Iparam p;
     port = gen::on_page(2, [&] { return gen::gparam(&p, 0, 3); }) ? int(p.value & 0xFFFF) : 80;
   }
+  errno = 0;
   if (!user_port_open(u16(port))) {
-    std::fprintf(stderr, "quor: cannot listen on port %d\n", port);
+    int why = errno;
+    std::fprintf(stderr, "quor: cannot listen on port %d%s%s\n", port, why ? ": " : "", why ? std::strerror(why) : "");
     return false;
   }
   return true;
@@ -312,6 +315,10 @@ void net_install_hooks() {
   engine_hooks.clients_second = &clients_second;
   engine_hooks.clock_sync = &slinux_date;
   startup_hooks.init_ports = &init_ports;
+  startup_hooks.listen_address = [] {
+    return std::string(options.board ? "0.0.0.0:" : "127.0.0.1:") + std::to_string(user_port_number());
+  };
+  startup_hooks.shutdown = &user_port_shutdown;
   startup_hooks.main_pass = &main_pass;
 }
 

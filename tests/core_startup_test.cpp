@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
+#include <fstream>
+#include <functional>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -137,4 +140,66 @@ TEST(CommandLine, StartupFailuresEndWithStatus1) {
   close(busy);
   fs::permissions(base / "locked", fs::perms::owner_all);
   fs::remove_all(base);
+}
+
+// Once running the controller says so in one line on stderr: version,
+// working directory, listening address, the program it loaded; asked to
+// stop, it says so and ends with status 0.
+TEST(CommandLine, StartupAndStopLines) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("quor-lines-" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const std::string port = std::to_string(free_port());
+  auto put = [&](const char* name, const std::string& data) { std::ofstream(dir / name, std::ios::binary) << data; };
+  struct Case {
+    std::function<void()> before;
+    const char* program;
+    bool save;  // save the program while it runs
+  };
+  const Case cases[] = {
+      {[] {}, "no stored program: the empty default program", true},
+      {[] {}, "program quor.qrn", false},
+      {[&] {
+         fs::copy_file(dir / "quor.qrn", dir / "quor.qrn.bkup", fs::copy_options::overwrite_existing);
+         put("quor.qrn", "not a program");
+       },
+       "program quor.qrn.bkup (quor.qrn could not be loaded)", false},
+      {[&] { fs::remove(dir / "quor.qrn.bkup"); }, "quor.qrn could not be loaded: the empty default program", false},
+  };
+  for (const Case& c : cases) {
+    c.before();
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+      dup2(fds[1], 2);
+      execl(QUOR_BINARY_DIR "/quor", "quor", "--dir", dir.c_str(), "--port", port.c_str(), nullptr);
+      _exit(127);
+    }
+    close(fds[1]);
+    std::string err;
+    char ch;
+    while (err.find('\n') == std::string::npos && read(fds[0], &ch, 1) == 1) err += ch;
+    EXPECT_EQ(err, "quor 0.946: working directory " + fs::canonical(dir).string() + ", listening on 127.0.0.1:" +
+                       port + ", " + c.program + ", host mode\n");
+    if (c.save) {
+      quorclient::Connection s;
+      ASSERT_TRUE(s.connect("127.0.0.1", uint16_t(std::stoi(port))) && s.open_session());
+      ASSERT_EQ(s.login(""), "prog");
+      quorclient::Reply r;
+      ASSERT_TRUE(s.command("save|quor.qrn", r));
+    }
+    kill(pid, SIGTERM);
+    std::string rest;
+    char buf[256];
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof buf)) > 0) rest.append(buf, size_t(n));
+    close(fds[0]);
+    int st = 0;
+    waitpid(pid, &st, 0);
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << st;
+    EXPECT_EQ(rest, "quor: stopped by signal 15 (Terminated)\n");
+  }
+  fs::remove_all(dir);
 }

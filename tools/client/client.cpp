@@ -37,7 +37,10 @@ bool Connection::connect(const std::string& host, uint16_t port, int timeout_ms)
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* res = nullptr;
-  if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &res) != 0 || !res) return false;
+  if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &res) != 0 || !res) {
+    errno = 0;  // the name does not resolve
+    return false;
+  }
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   bool ok = fd >= 0;
   if (ok && ::connect(fd, res->ai_addr, res->ai_addrlen) != 0) {
@@ -46,12 +49,19 @@ bool Connection::connect(const std::string& host, uint16_t port, int timeout_ms)
       pollfd p{fd, POLLOUT, 0};
       int err = 0;
       socklen_t len = sizeof err;
-      ok = poll(&p, 1, timeout_ms) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+      int ready = poll(&p, 1, timeout_ms);
+      if (ready == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err != 0)
+        errno = err;  // callers say why: refused, unreachable ...
+      else if (ready == 0)
+        errno = ETIMEDOUT;
+      ok = ready == 1 && err == 0;
     }
   }
   freeaddrinfo(res);
   if (!ok) {
+    int why = errno;
     if (fd >= 0) ::close(fd);
+    errno = why;
     return false;
   }
   int one = 1;
