@@ -34,7 +34,7 @@ int cmd_screen(const Args& a, const W& w) {
   // The module at the cursor becomes this session's current screen.
   auto head = p.at(module, {"shmiw||9", "gfhmi", "hlist"});
   if (head[0].fail() || head[1].fail()) fail(EXIT_REFUSED, "screen: the controller shows no screen of " + module);
-  std::printf("screen %s\n", head[1].first().c_str());
+  std::printf("screen %s\n", split(head[1].first(), '|')[0].c_str());
   const Reply& list = head[2];
   if (list.fail()) return 0;  // no objects
   for (size_t i = 0; i < list.lines.size(); ++i) {
