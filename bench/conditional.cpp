@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "bench/table.h"
 #include "core/engine.h"
 #include "core/module.h"
 #include "core/registry.h"
@@ -133,6 +134,8 @@ int main(int argc, char** argv) {
   std::printf("deciding Expressions    %11.1f  %15.1f\n", engine.exprs, dispatch.exprs);
   std::printf("ratio                   %10.2fx  %14.2fx   (goal <= 1.5 x)\n", engine.blocks / engine.exprs,
               dispatch.blocks / dispatch.exprs);
+  table_row("If blocks skipped vs Expressions", fig(engine.blocks, "us/pass"), fig(engine.exprs, "us/pass"),
+            engine.blocks / engine.exprs, "<= 1.5 x", engine.blocks / engine.exprs <= 1.5);
 
   run.store(0);
   program_new(true);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/table.h"
 #include "core/module.h"
 #include "core/hooks.h"
 #include "core/registry.h"
@@ -135,6 +136,10 @@ int main(int argc, char** argv) {
   std::printf("program of %zu Expression instructions, file %zu bytes (best of %d)\n", n, bytes, runs);
   std::printf("  save  %8.3f s   (goal < 1 s)   baseline write+fsync %8.4f s\n", save, raw_w);
   std::printf("  load  %8.3f s   (goal < 2 s)   baseline read        %8.4f s\n", load, raw_r);
+  table_row("program save, 20000 Expressions", fig(save, "s", 3), fig(raw_w, "s write+fsync", 4), save / raw_w,
+            "< 1 s", save < 1.0);
+  table_row("program load, 20000 Expressions", fig(load, "s", 3), fig(raw_r, "s read", 4), load / raw_r, "< 2 s",
+            load < 2.0);
 
   program_new(false);
   fs::current_path(old);

@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/table.h"
 #include "core/engine.h"
 #include "core/hooks.h"
 #include "core/registry.h"
@@ -212,5 +213,9 @@ int main(int argc, char** argv) {
   else
     std::printf("%-30s (no controller binary; give --quor PATH)\n", "controller process rvar");
   print_row("user port in this process", inproc);
+  const Figures& ctl_fig = have_bin ? real : inproc;
+  double ratio = base.ok && base.rate > 0 && ctl_fig.ok ? ctl_fig.rate / base.rate : 0.0;
+  table_row(have_bin ? "HMI rvar, 10 sessions" : "HMI rvar, 10 sessions (in process)",
+            fig(ctl_fig.rate, "cmd/s", 0), fig(base.rate, "cmd/s echo", 0), ratio, ">= 0.9 x", ratio >= 0.9);
   return 0;
 }

@@ -1,5 +1,8 @@
 #include "core/engine.h"
 
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -328,11 +331,10 @@ void engine_apply_break() {
   if (engine_hooks.cursor_moved) engine_hooks.cursor_moved();
 }
 
-namespace {
-
-// How long the execution thread may sleep: zero while a pass can execute,
-// otherwise until the next ten-millisecond tick (which also covers the
-// next second boundary).
+// How long the execution thread may sleep, in us: zero while a pass can
+// execute or a ten-millisecond tick is already due (a late wake-up catches
+// up at once), otherwise until the next tick (which also covers the next
+// second boundary). Not static: the engine tests ask it too.
 i32 idle_wait_us() {
   if (run.load(std::memory_order_relaxed) && thread_ctr.load(std::memory_order_acquire) == 0) {
     if (run_instruction) return 0;
@@ -344,12 +346,18 @@ i32 idle_wait_us() {
   // the thread (io_fds), their time-outs and gaps end on the tick.
   if (thread_ctr.load(std::memory_order_acquire) == 1) return 0;
   i32 d = dtime.load(std::memory_order_relaxed);
-  i32 w = (d < ntime ? ntime : 1000000) - d;
-  return w > 0 ? w : 0;
+  return d < ntime ? ntime - d : 0;
 }
+
+namespace {
 
 void quor_exect() {
   exec_thread_self = true;
+#ifdef __linux__
+  // Wake at the tick itself rather than up to 50 us after it (the default
+  // slack a sleeping thread is given), so that passes start on time.
+  prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL);
+#endif
   int fds[64];
   while (!exec_stop.load()) {
     if (exec_dead.load()) {

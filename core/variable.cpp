@@ -8,6 +8,7 @@ Ivar::Ivar(Ivar* p, const char* n, u16 sz) : prev(p), name(n ? n : "") {
   scan_requires(Pause::Stopped);  // links into a scope list the scan walks
   data = std::make_unique<Idata[]>(u32(sz) + 1);
   size = sz;
+  var_generation_changed();
   if (prev) {
     next = prev->next;
     prev->next = this;
@@ -16,6 +17,7 @@ Ivar::Ivar(Ivar* p, const char* n, u16 sz) : prev(p), name(n ? n : "") {
 }
 
 Ivar::~Ivar() {
+  var_generation_changed();
   if (prev) prev->next = next;
   if (next) next->prev = prev;
 }
@@ -28,6 +30,7 @@ void Ivar::Idata_create(u16 n) {
   for (u32 i = 0; i < keep; ++i) cells[i] = cell_load(&data[i]);
   data = std::move(cells);
   size = n;
+  var_generation_changed();
 }
 
 bool Ivar::new_name(const char* n, bool force) {

@@ -1,9 +1,16 @@
 // Variables: named arrays of cells, kept in per-scope doubly linked lists.
 #pragma once
+#include <atomic>
 #include <memory>
 #include <string>
 
 #include "core/types.h"
+
+// Bumped whenever a variable is made, grows or goes, i.e. whenever a cell
+// address taken earlier may have changed. Changed by the main thread with
+// the scan stopped; code that keeps cell addresses compares it before use.
+inline std::atomic<u32> var_generation{1};
+inline void var_generation_changed() { var_generation.fetch_add(1, std::memory_order_relaxed); }
 
 class Ivar {
  public:

@@ -29,6 +29,22 @@ struct ExpRow {
   std::vector<ExpStep> steps;  // exactly nsteps
 };
 
+// A step as an Expression runs it: the operand cells' addresses (an
+// earlier step's value is read from the row's scratch values), the row's
+// result cell (read by "if", which keeps the result's present value, and
+// written after the row's last step), and the operator as a dense code
+// with the original one (op) for the rarer operators. Built from the rows
+// when the rows or a variable change, so that running a step is two loads,
+// the operation and a store.
+struct ExpCode {
+  const Idata* a;
+  const Idata* b;
+  Idata* r;
+  u16 op;
+  u8 code;
+  u8 last;  // 1 the row's last step, 2 also the last row's
+};
+
 class Expression : public WithRows<Expression> {
  public:
   static constexpr u16 MAX_ROWS = 128;
@@ -52,7 +68,20 @@ class Expression : public WithRows<Expression> {
 
  private:
   friend struct ExpressionRows;
+  // Builds code_ from the rows. Called by evaluate (on the thread that runs
+  // the scan) when the rows or any variable changed since the last time;
+  // variables move only with the scan stopped, rows only with it paused.
+  void resolve();
+  // The rows changed: room for their program (made here, on the thread
+  // that changes them, so that resolve never allocates), resolved before
+  // the next run.
+  void rows_changed();
   std::vector<ExpRow> row_table;
+  std::vector<ExpCode> code_;   // every row's steps, in order; room for all
+  bool runs_ = false;           // code_ holds a step
+  std::vector<float> scratch_;  // step values of the row being run
+  u32 resolved_gen_ = 0;        // var_generation when code_ was built
+  bool resolved_ = false;
 };
 
 // Compiles text into row (text kept, steps replaced). False, with

@@ -301,10 +301,21 @@ bool init_ports(int port_override) {
   return true;
 }
 
+// How long a pass may wait for the network. Briefly while a client is
+// connected or the mail or modem machines may have a step to take (they
+// step once per pass); otherwise nothing but a new connection, which ends
+// the wait, needs the pass, and an idle controller wakes seldom.
+int pass_wait_ms() {
+  for (int s = 0; s < CLIENT_SLOTS; ++s)
+    if (client_socket[s] > 0) return 5;
+  if ((con_mail_ip && !con_mail_ip->empty()) || con_modem_alarm) return 5;
+  return 50;
+}
+
 bool main_pass() {
   wd_timer = 600;
   engine_apply_break();  // the cursor follows a break point before clients see it
-  proc_user(5);
+  proc_user(pass_wait_ms());
   if (startup_hooks.alarm_pass) startup_hooks.alarm_pass();
   return true;
 }

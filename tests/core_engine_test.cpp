@@ -7,6 +7,9 @@
 #include "tests/support/hook_guard.h"
 #include "tests/support/probe.h"
 
+// The engine's own: how long its thread sleeps after an iteration.
+i32 idle_wait_us();
+
 namespace {
 
 class Engine : public ProgramTest {
@@ -59,6 +62,29 @@ TEST_F(Engine, SubSecondGrids) {
     ASSERT_EQ(a.size(), expect.size()) << period;
     for (size_t i = 0; i < a.size(); ++i) EXPECT_NEAR(a[i], expect[i], 5000) << period << " " << i;
   }
+}
+
+// A wake-up more than a tick late runs the missed ticks at once and then
+// sleeps no further than the next mark (never to the end of the second).
+TEST_F(Engine, LateWakeUpCatchesUp) {
+  add_probes(0, 1, 1);
+  gen_loop_int[0] = 10;
+  loop_time[0] = 0;
+  start_run();
+  fake.set(86400 * 100, 100'000);
+  run_for_us(50'000);
+  for (i32 late : {25'000, 300'000}) {
+    fake.advance_us(late);
+    // What the thread does before it sleeps again.
+    int n = 0;
+    do exec_iteration();
+    while (idle_wait_us() == 0 && ++n < 100);
+    EXPECT_GT(idle_wait_us(), 0) << late;
+    EXPECT_LE(idle_wait_us(), 10'000) << late;
+  }
+  hits.clear();
+  run_for_us(100'000);
+  EXPECT_GE(starts_of(1).size(), 9u);
 }
 
 TEST_F(Engine, LaterSubSecondLoopsWaitForEarlierOnes) {

@@ -187,12 +187,62 @@ TEST_F(ExprEval, ResizeAndDescriptor) {
   EXPECT_EQ(idle.evaluate(), 0.0f);
 }
 
-// A variable grown or renamed after compilation is still read correctly.
+// The step loop runs the common operators itself: every operator gives
+// what the operator table gives, bit for bit, also for operands a client
+// may write (NaN, infinities, the overflow value).
+TEST_F(ExprEval, StepLoopMatchesOperatorTable) {
+  struct Form {
+    const char* text;  // "%" stands for the operator: a % b, a 'name' b or name(a)
+    u16 code;
+  };
+  const Form forms[] = {
+      {"a + b", op::Add},        {"a - b", op::Sub},        {"a * b", op::Mul},     {"a / b", op::Div},
+      {"a % b", op::Mod},        {"a : b", op::Or},         {"a & b", op::And},     {"a ^ b", op::Xor},
+      {"a :> b", op::FuzzyOr},   {"a &> b", op::FuzzyAnd},  {"a ^> b", op::FuzzyXor}, {"a >> b", op::Shr},
+      {"a << b", op::Shl},       {"a :: b", op::LogOr},     {"a && b", op::LogAnd}, {"a == b", op::Eq},
+      {"a != b", op::Ne},        {"a < b", op::Lt},         {"a <= b", op::Le},     {"a > b", op::Gt},
+      {"a >= b", op::Ge},        {"a 'orider' b", op::Orider}, {"a 'oridel' b", op::Oridel},
+      {"a 'min' b", op::Min},    {"a 'max' b", op::Max},    {"a 'pow' b", op::Pow}, {"a 'atan2' b", op::Atan2},
+      {"a 'vpd' b", op::Vpd},    {"a 'dp' b", op::Dp},      {"logical(a)", op::Logical}, {"bool(a)", op::Bool},
+      {"compl(a)", op::Compl},   {"compf(a)", op::Compf},   {"abs(a)", op::Abs},    {"neg(a)", op::Neg},
+      {"inv(a)", op::Inv},       {"floor(a)", op::Floor},   {"sqrt(a)", op::Sqrt},  {"exp(a)", op::Exp},
+      {"log(a)", op::Log},       {"hbit(a)", op::Hbit},     {"a", op::Copy},
+  };
+  const float inf = INFINITY, values[] = {0.0f, -0.0f, 1.0f, -2.5f, 0.5f, 3.0e38f, OVERFLOW_VALUE,
+                                          3.4e38f, -3.4e38f, 16777216.0f, inf, -inf, std::nanf("")};
+  for (const Form& f : forms) {
+    auto* e = make_expression(f.text, "r");
+    ASSERT_EQ(e->row(0).nsteps, 1) << f.text;
+    for (float a : values)
+      for (float b : values) {
+        cell("a") = a;
+        cell("b") = b;
+        float want = math_operation(a, b, f.code);
+        if (f.code >= op::Logical) want = math_operation(a, a, f.code);
+        EXPECT_EQ(float_bits(e->evaluate()), float_bits(want)) << f.text << " a=" << a << " b=" << b;
+      }
+  }
+}
+
+// Variables made, grown or renamed after compilation, and after the row
+// has run, are read and written where they now are.
 TEST_F(ExprEval, VariablesChangeAfterCompilation) {
   cell("v[2]") = 3;
-  auto* e = make_expression("v[2] * 2", "out");
+  auto* e = make_expression("(v[2] + 1) * 2", "out[1]");
+  EXPECT_EQ(e->evaluate(), 8.0f);
   cell("v[100]");  // grows v: the cell array moves
+  cell("out[50]");  // so does the result's
+  cell("later") = 1;  // a new variable
   cell("v[2]") = 4;
   EXPECT_TRUE(var_rename("v", "vv"));
-  EXPECT_EQ(e->evaluate(), 8.0f);
+  EXPECT_EQ(e->evaluate(), 10.0f);
+  EXPECT_EQ(cell("out[1]"), 10.0f);
+  // The scratch cells show the row's steps.
+  EXPECT_EQ(cell("!Exp_tmp[0]"), 5.0f);
+  EXPECT_EQ(cell("!Exp_tmp[1]"), 10.0f);
+  // A row given another result writes there from the next run on.
+  set_row(e, 1, "(vv[2] + 1) * 2", "other");
+  cell("other") = 0;
+  e->evaluate();
+  EXPECT_EQ(cell("other"), 10.0f);
 }
