@@ -2,7 +2,6 @@
 // 127.0.0.1 and over RTU on the far end of a socat pty pair.
 #include <arpa/inet.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <time.h>
 
 #include <algorithm>
@@ -15,7 +14,6 @@
 namespace {
 
 const std::string kPeer = std::string(QUOR_BINARY_DIR) + "/peers/modbus_peer";
-const char* const kSocat = "/usr/bin/socat";
 
 bool fd_open(int fd) { return fd > 0 && fcntl(fd, F_GETFD) != -1; }
 
@@ -588,22 +586,12 @@ class IoModbusRtuPeer : public IoModbusPeer {
   void SetUp() override {
     IoModbusPeer::SetUp();
     if (IsSkipped() || HasFailure()) return;
-    if (!executable(kSocat)) GTEST_SKIP() << "socat not installed";
-    char tmpl[] = "/tmp/quor-rtu-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    ASSERT_TRUE(socat_.start({kSocat, "PTY,link=" + dir_ + "/ctl,raw,echo=0",
-                              "PTY,link=" + dir_ + "/dev,raw,echo=0"}));
-    for (int i = 0; i < 300 && !(exists("/ctl") && exists("/dev")); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(exists("/ctl") && exists("/dev"));
-    // Held open so that the controller re-opening its end never leaves the
-    // pty without a reader (socat would end).
-    holder_ = open((dir_ + "/ctl").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_TRUE(peer_.start({kPeer, "rtu", dir_ + "/dev"}));
+    if (!PtyPair::available()) GTEST_SKIP() << "socat not installed";
+    ASSERT_TRUE(pty_.start());
+    ASSERT_TRUE(peer_.start({kPeer, "rtu", pty_.dev()}));
     ASSERT_EQ(peer_.read_line(), "ready");
 
-    std::string map = "2=" + dir_ + "/ctl";
+    std::string map = "2=" + pty_.ctl();
     char prog[] = "quor", opt[] = "--serial";
     char* argv[] = {prog, opt, map.data(), nullptr};
     ASSERT_EQ(parse_options(3, argv, options), -1);
@@ -614,22 +602,10 @@ class IoModbusRtuPeer : public IoModbusPeer {
   }
   void TearDown() override {
     peer_.end();
-    socat_.end();
-    if (holder_ >= 0) close(holder_);
-    if (!dir_.empty()) {
-      unlink((dir_ + "/ctl").c_str());
-      unlink((dir_ + "/dev").c_str());
-      rmdir(dir_.c_str());
-    }
     IoModbusPeer::TearDown();
   }
-  bool exists(const char* name) {
-    struct stat st;
-    return lstat((dir_ + name).c_str(), &st) == 0;
-  }
-  std::string dir_;
-  PeerProcess socat_, peer_;
-  int holder_ = -1;
+  PtyPair pty_;
+  PeerProcess peer_;
   IO_def* line_ = nullptr;
 };
 
@@ -695,7 +671,7 @@ TEST_F(IoModbusRtuPeer, AForeignUnitsReplyIsSkipped) {
   m->execute();
   engine_hooks.io_start(m);
   ASSERT_TRUE(line_->busy);
-  int bus = open((dir_ + "/dev").c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+  int bus = pty_.open_dev(O_WRONLY);
   ASSERT_GE(bus, 0);
   ASSERT_EQ(write(bus, foreign.data(), foreign.size()), ssize_t(foreign.size()));
   ASSERT_TRUE(pump([&] { return line_->progress == 1; }, 300));
@@ -719,7 +695,7 @@ namespace {
 TEST_F(IoModbusRtuPeer, TheControllerPollsThePeerOnItsMappedLine) {
   set_serial(line_, true);  // the controller process has the line to itself
   QuorProcess q;
-  ASSERT_TRUE(q.start({"--serial", "2=" + dir_ + "/ctl"}));
+  ASSERT_TRUE(q.start({"--serial", "2=" + pty_.ctl()}));
   quorclient::Connection c = q.session();
   ASSERT_TRUE(c.is_open());
   ASSERT_EQ(c.login(""), "prog");

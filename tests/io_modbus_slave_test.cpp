@@ -3,7 +3,6 @@
 // Modslave's register types.
 #include <arpa/inet.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 
 #include <atomic>
 #include <cmath>
@@ -17,7 +16,6 @@ namespace {
 
 const std::string kClient = std::string(QUOR_SOURCE_DIR) + "/tests/peers/modbus_client.py";
 const char* const kPython = "/usr/bin/python3";
-const char* const kSocat = "/usr/bin/socat";
 
 using Bytes = std::vector<u8>;
 
@@ -227,42 +225,21 @@ class ModbusSlaveRtu : public ModbusSlave {
  protected:
   void SetUp() override {
     ModbusSlave::SetUp();
-    if (!executable(kSocat)) GTEST_SKIP() << "socat not installed";
-    char tmpl[] = "/tmp/quor-mbs-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    ASSERT_TRUE(socat_.start({kSocat, "PTY,link=" + dir_ + "/ctl,raw,echo=0",
-                              "PTY,link=" + dir_ + "/dev,raw,echo=0"}));
-    struct stat st;
-    for (int i = 0; i < 300 && (lstat((dir_ + "/ctl").c_str(), &st) || lstat((dir_ + "/dev").c_str(), &st)); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    holder_ = open((dir_ + "/ctl").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(holder_, 0);
-    line_ = open_line(2, dir_ + "/ctl", io_kind::ModbusSlave);
+    if (!PtyPair::available()) GTEST_SKIP() << "socat not installed";
+    ASSERT_TRUE(pty_.start());
+    line_ = open_line(2, pty_.ctl(), io_kind::ModbusSlave);
     line_->work2 = 7;
     ASSERT_GT(line_->descriptor, 0);
   }
-  void TearDown() override {
-    socat_.end();
-    if (holder_ >= 0) close(holder_);
-    if (!dir_.empty()) {
-      unlink((dir_ + "/ctl").c_str());
-      unlink((dir_ + "/dev").c_str());
-      rmdir(dir_.c_str());
-    }
-    ModbusSlave::TearDown();
-  }
   float counter(int k) { return sys_get(u16(16 + 4 * 2 + k)); }
-  std::string dir_;
-  PeerProcess socat_;
-  int holder_ = -1;
+  PtyPair pty_;
   IO_def* line_ = nullptr;
 };
 
 TEST_F(ModbusSlaveRtu, AgainstAnIndependentMaster) {
   if (!has_pymodbus()) GTEST_SKIP() << "python3-pymodbus not installed";
   put_pi(2);
-  expect_session(run_client({"rtu", dir_ + "/dev", "7"}));
+  expect_session(run_client({"rtu", pty_.dev(), "7"}));
   const u16 base = 2560 + 1024;
   EXPECT_EQ(sys_get(base + 2), 65535.0f);
   EXPECT_EQ(sys_get(base + 1023), 65535.0f);
@@ -272,12 +249,8 @@ TEST_F(ModbusSlaveRtu, AgainstAnIndependentMaster) {
 
 // CRC errors, foreign units, broadcasts and interrupted frames, counted.
 TEST_F(ModbusSlaveRtu, RefusalsAndCounters) {
-  int dev = open((dir_ + "/dev").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  int dev = pty_.open_dev();
   ASSERT_GE(dev, 0);
-  termios t{};
-  tcgetattr(dev, &t);
-  cfmakeraw(&t);
-  tcsetattr(dev, TCSANOW, &t);
   sys_set(3584, 42.0f);
   // Sends out and collects the answer: until want bytes and a quiet spell
   // have come, or for ms manual (and real) milliseconds when none is due.
