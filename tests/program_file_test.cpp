@@ -17,6 +17,7 @@
 #include "program/file.h"
 #include "tests/support/fake_hmi.h"
 #include "tests/support/hook_guard.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/test_inst.h"
 
 namespace fs = std::filesystem;
@@ -63,18 +64,7 @@ class ProgramFile : public TestInstProgram {
  protected:
   void SetUp() override {
     TestInstProgram::SetUp();
-    dir_ = fs::temp_directory_path() / ("quor_prog_" + std::to_string(getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    old_ = fs::current_path();
-    fs::current_path(dir_);
     run_inst_update = 0;
-  }
-  void TearDown() override {
-    fs::current_path(old_);
-    fs::remove_all(dir_);
-    TestInstProgram::TearDown();
   }
   Control* ins(u16 type, const char* desc, u16 n = 1) {
     EXPECT_TRUE(program_instruction(type, desc, n)) << desc;
@@ -106,7 +96,7 @@ class ProgramFile : public TestInstProgram {
     t.text = "Valve screen";
     current_module->sparam(&t, 0, 0);
   }
-  fs::path dir_, old_;
+  InTempDir dir_;
   FakeHmi hmi_;
 };
 
