@@ -13,28 +13,6 @@
 
 namespace {
 
-using Bytes = std::vector<u8>;
-
-Bytes with_crc(Bytes b) {
-  u16 c = modbus_crc(b.data(), u32(b.size()));
-  b.push_back(u8(c));
-  b.push_back(u8(c >> 8));
-  return b;
-}
-
-Bytes read_all(int fd) {
-  Bytes out;
-  u8 buf[512];
-  for (;;) {
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n <= 0) break;
-    out.insert(out.end(), buf, buf + n);
-  }
-  return out;
-}
-
-void write_all(int fd, const Bytes& b) { ASSERT_EQ(write(fd, b.data(), b.size()), ssize_t(b.size())); }
-
 TEST(IoModbusCodec, CrcAndRegisterImages) {
   const u8 req[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A};
   EXPECT_EQ(modbus_crc(req, 6), 0xCDC5);  // sent as C5 CD

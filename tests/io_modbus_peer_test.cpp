@@ -28,6 +28,25 @@ double wall_seconds() {
   return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
 }
 
+// A logged-in client of a controller process.
+class ClientSession {
+ public:
+  explicit ClientSession(QuorProcess& q) : c_(q.session()) {}
+  bool open() { return c_.is_open() && c_.login("") == "prog"; }
+  std::vector<std::string> ask(const std::string& line) {
+    quorclient::Reply r;
+    EXPECT_TRUE(c_.command(line, r)) << line;
+    return r.lines;
+  }
+  void set(const std::string& line) {  // "sconfig" never answers
+    c_.send_line(line);
+    ask("term");
+  }
+
+ private:
+  quorclient::Connection c_;
+};
+
 class IoModbusPeer : public IoTest {
  protected:
   // Starts a TCP slave; its port, or 0.
@@ -196,18 +215,10 @@ TEST_F(IoModbusPeer, TheControllerReportsAStoppedServer) {
   ASSERT_NE(port, 0);
   QuorProcess q;
   ASSERT_TRUE(q.start());
-  quorclient::Connection c = q.session();
-  ASSERT_TRUE(c.is_open());
-  ASSERT_EQ(c.login(""), "prog");
-  auto ask = [&](const std::string& line) {
-    quorclient::Reply r;
-    EXPECT_TRUE(c.command(line, r)) << line;
-    return r.lines;
-  };
-  auto set = [&](const std::string& line) {  // "sconfig" never answers
-    c.send_line(line);
-    ask("term");
-  };
+  ClientSession c(q);
+  ASSERT_TRUE(c.open());
+  auto ask = [&](const std::string& line) { return c.ask(line); };
+  auto set = [&](const std::string& line) { c.set(line); };
   ask("start");
   ask("insert|Field|0|0");
   ASSERT_FALSE(ask("insert|Poll|11|1").empty());
@@ -646,11 +657,7 @@ TEST_F(IoModbusRtuPeer, AForeignUnitsReplyIsSkipped) {
   ASSERT_TRUE(unit7.start({kPeer, "rtu", ptsname(other), "7"}));
   ASSERT_EQ(unit7.read_line(), "ready");
   // Holding register 5 of unit 7, asked by another master on the line.
-  std::vector<u8> ask = {0x07, 0x03, 0x00, 0x04, 0x00, 0x01};
-  u16 c = modbus_crc(ask.data(), u32(ask.size()));
-  ask.push_back(u8(c));
-  ask.push_back(u8(c >> 8));
-  ASSERT_EQ(write(other, ask.data(), ask.size()), ssize_t(ask.size()));
+  write_all(other, with_crc({0x07, 0x03, 0x00, 0x04, 0x00, 0x01}));
   std::vector<u8> foreign;
   for (int i = 0; i < 200 && foreign.size() < 7; ++i) {
     pollfd p{other, POLLIN, 0};
@@ -696,18 +703,10 @@ TEST_F(IoModbusRtuPeer, TheControllerPollsThePeerOnItsMappedLine) {
   set_serial(line_, true);  // the controller process has the line to itself
   QuorProcess q;
   ASSERT_TRUE(q.start({"--serial", "2=" + pty_.ctl()}));
-  quorclient::Connection c = q.session();
-  ASSERT_TRUE(c.is_open());
-  ASSERT_EQ(c.login(""), "prog");
-  auto ask = [&](const std::string& line) {
-    quorclient::Reply r;
-    EXPECT_TRUE(c.command(line, r)) << line;
-    return r.lines;
-  };
-  auto set = [&](const std::string& line) {  // "sconfig" never answers
-    c.send_line(line);
-    ask("term");
-  };
+  ClientSession c(q);
+  ASSERT_TRUE(c.open());
+  auto ask = [&](const std::string& line) { return c.ask(line); };
+  auto set = [&](const std::string& line) { c.set(line); };
   // Configuration page 1, line 2 (group 2): Modbus master.
   ask("gpos||1");
   set("sconfig||4|1|5|2|0");

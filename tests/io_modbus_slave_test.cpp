@@ -17,17 +17,8 @@ namespace {
 const std::string kClient = std::string(QUOR_SOURCE_DIR) + "/tests/peers/modbus_client.py";
 const char* const kPython = "/usr/bin/python3";
 
-using Bytes = std::vector<u8>;
-
 bool has_pymodbus() {
   return executable(kPython) && system("/usr/bin/python3 -c 'import pymodbus.client' 2>/dev/null") == 0;
-}
-
-Bytes rtu(Bytes b) {
-  u16 c = modbus_crc(b.data(), u32(b.size()));
-  b.push_back(u8(c));
-  b.push_back(u8(c >> 8));
-  return b;
 }
 
 class ModbusSlave : public IoTest {
@@ -270,22 +261,22 @@ TEST_F(ModbusSlaveRtu, RefusalsAndCounters) {
     }
     return in;
   };
-  const Bytes read1 = rtu({7, 3, 0, 0, 0, 1});
-  const Bytes reply1 = rtu({7, 3, 2, 0, 42});
+  const Bytes read1 = with_crc({7, 3, 0, 0, 0, 1});
+  const Bytes reply1 = with_crc({7, 3, 2, 0, 42});
   EXPECT_EQ(ask(read1, reply1.size()), reply1);
   Bytes bad = read1;
   bad.back() ^= 1;
   EXPECT_EQ(ask(bad, 0), Bytes{});
-  EXPECT_EQ(ask(rtu({5, 3, 0, 0, 0, 1}), 0), Bytes{});   // foreign unit
-  EXPECT_EQ(ask(rtu({0, 6, 0, 0, 0, 1}), 0), Bytes{});   // broadcast
+  EXPECT_EQ(ask(with_crc({5, 3, 0, 0, 0, 1}), 0), Bytes{});   // foreign unit
+  EXPECT_EQ(ask(with_crc({0, 6, 0, 0, 0, 1}), 0), Bytes{});   // broadcast
   EXPECT_EQ(sys_get(3584), 42.0f);
-  EXPECT_EQ(ask(rtu({7, 43, 0, 0, 0, 1}), 0), Bytes{});  // unknown function
+  EXPECT_EQ(ask(with_crc({7, 43, 0, 0, 0, 1}), 0), Bytes{});  // unknown function
   EXPECT_EQ(ask(Bytes(read1.begin(), read1.begin() + 4), 0, 700), Bytes{});  // interrupted
   // A frame after each of them is answered; the serial reply waits 20 ms.
   EXPECT_EQ(ask(read1, reply1.size()), reply1);
   // Two frames back to back: both answered, in order.
   Bytes two = read1;
-  const Bytes write6 = rtu({7, 6, 0x03, 0xFF, 0x12, 0x34});
+  const Bytes write6 = with_crc({7, 6, 0x03, 0xFF, 0x12, 0x34});
   two.insert(two.end(), write6.begin(), write6.end());
   Bytes both = reply1;
   both.insert(both.end(), write6.begin(), write6.end());

@@ -6,8 +6,6 @@
 
 namespace {
 
-using Bytes = std::vector<u8>;
-
 class X10Test : public IoTest {
  protected:
   enum : u16 { ENABLE, COMMAND, COM, HOUSE, UNIT, REPEAT };

@@ -22,6 +22,23 @@
 #include "tests/support/peer_process.h"
 #include "tests/support/pty_pair.h"
 
+// Raw frames: built with their CRC, read and written on a non-blocking
+// descriptor.
+using Bytes = std::vector<u8>;
+inline Bytes with_crc(Bytes b) {
+  u16 c = modbus_crc(b.data(), u32(b.size()));
+  b.push_back(u8(c));
+  b.push_back(u8(c >> 8));
+  return b;
+}
+inline Bytes read_all(int fd) {
+  Bytes out;
+  u8 buf[512];
+  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) out.insert(out.end(), buf, buf + n);
+  return out;
+}
+inline void write_all(int fd, const Bytes& b) { ASSERT_EQ(write(fd, b.data(), b.size()), ssize_t(b.size())); }
+
 class IoTest : public ProgramTest {
  protected:
   void SetUp() override {
