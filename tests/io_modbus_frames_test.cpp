@@ -126,10 +126,8 @@ class IoModbusRtuScript : public IoTest {
  protected:
   void SetUp() override {
     IoTest::SetUp();
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    master_ = open_pty_master();
     ASSERT_GE(master_, 0);
-    ASSERT_EQ(grantpt(master_), 0);
-    ASSERT_EQ(unlockpt(master_), 0);
     line_ = open_line(1, ptsname(master_));
     ASSERT_GT(line_->descriptor, 0);
     v = var("blk");
@@ -406,15 +404,8 @@ class IoModbusTcpScript : public IoTest {
  protected:
   void SetUp() override {
     IoTest::SetUp();
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(listen(listener_, 4), 0);
-    socklen_t len = sizeof a;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
+    listener_ = listen_loopback(4, &port_, SOCK_NONBLOCK);
+    ASSERT_GE(listener_, 0);
     v = var("blk");
   }
   void TearDown() override {
@@ -534,14 +525,13 @@ TEST_F(IoModbusTcpScript, HeaderLongestRequestAndReconnect) {
 // go unanswered). With Retries 2 both end with status 2 after two time-outs,
 // and the next request to a live peer succeeds again.
 TEST_F(IoModbusTcpScript, AConnectionThatCannotBeMadeFailsTheAttempt) {
-  int full = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+  u16 full_port = 0;
+  int full = listen_loopback(0, &full_port, SOCK_NONBLOCK);
+  ASSERT_GE(full, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
+  a.sin_port = htons(full_port);
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(full, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(listen(full, 0), 0);
-  socklen_t len = sizeof a;
-  getsockname(full, reinterpret_cast<sockaddr*>(&a), &len);
   std::vector<int> queued;
   for (int i = 0; i < 3; ++i) {
     queued.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
@@ -552,7 +542,7 @@ TEST_F(IoModbusTcpScript, AConnectionThatCannotBeMadeFailsTheAttempt) {
   struct Case {
     const char* what;
     u16 port;
-  } const cases[] = {{"refused", free_port()}, {"never completed", ntohs(a.sin_port)}};
+  } const cases[] = {{"refused", free_port()}, {"never completed", full_port}};
   Ivar* st = var("st");
   for (const Case& c : cases) {
     m_ = tcp_modbus(c.port, 3, mb_reg::Unsigned, 1, 1, v);

@@ -15,8 +15,6 @@ namespace {
 
 const std::string kPeer = std::string(QUOR_BINARY_DIR) + "/peers/modbus_peer";
 
-bool fd_open(int fd) { return fd > 0 && fcntl(fd, F_GETFD) != -1; }
-
 double cpu_seconds() {
   timespec ts;
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
@@ -252,23 +250,9 @@ TEST_F(IoModbusPeer, TheControllerReportsAStoppedServer) {
 class Relay {
  public:
   explicit Relay(u16 upstream_port) {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(listener_, 2);
-    socklen_t len = sizeof a;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    upstream_ = socket(AF_INET, SOCK_STREAM, 0);
-    a.sin_port = htons(upstream_port);
-    if (connect(upstream_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-      close(upstream_);
-      upstream_ = -1;
-    } else {
-      fcntl(upstream_, F_SETFL, O_NONBLOCK);
-    }
+    listener_ = listen_loopback(2, &port, SOCK_NONBLOCK);
+    upstream_ = connect_to(upstream_port);
+    if (upstream_ >= 0) fcntl(upstream_, F_SETFL, O_NONBLOCK);
   }
   ~Relay() {
     for (int fd : {listener_, upstream_, down_})
@@ -649,10 +633,8 @@ TEST_F(IoModbusRtuPeer, ReadsAndWritesOverRtu) {
 // controller ahead of its own slave's: it is skipped up to the first byte
 // equal to the controller's unit address.
 TEST_F(IoModbusRtuPeer, AForeignUnitsReplyIsSkipped) {
-  int other = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  int other = open_pty_master();
   ASSERT_GE(other, 0);
-  ASSERT_EQ(grantpt(other), 0);
-  ASSERT_EQ(unlockpt(other), 0);
   PeerProcess unit7;
   ASSERT_TRUE(unit7.start({kPeer, "rtu", ptsname(other), "7"}));
   ASSERT_EQ(unit7.read_line(), "ready");

@@ -5,6 +5,7 @@
 #pragma once
 #include <fcntl.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -19,6 +20,7 @@
 #include "io/modbus_master.h"
 #include "io/serial.h"
 #include "tests/support/fixture.h"
+#include "tests/support/free_port.h"
 #include "tests/support/peer_process.h"
 #include "tests/support/pty_pair.h"
 
@@ -37,6 +39,16 @@ inline Bytes read_all(int fd) {
   for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) out.insert(out.end(), buf, buf + n);
   return out;
 }
+// A pseudo-terminal whose far end (ptsname) a line can open; -1 on failure.
+inline int open_pty_master() {
+  int fd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (fd >= 0 && (grantpt(fd) != 0 || unlockpt(fd) != 0)) {
+    close(fd);
+    fd = -1;
+  }
+  return fd;
+}
+inline bool fd_open(int fd) { return fd > 0 && fcntl(fd, F_GETFD) != -1; }
 inline void write_all(int fd, const Bytes& b) { ASSERT_EQ(write(fd, b.data(), b.size()), ssize_t(b.size())); }
 
 class IoTest : public ProgramTest {
