@@ -172,7 +172,6 @@ class IoTest : public ProgramTest {
     return ok ? m->status : -1;
   }
 
-  FakePlatform& clock() { return fake; }
   Control* tail_ = nullptr;
 
  private:
