@@ -7,6 +7,7 @@
 #include "alarm/email.h"
 #include "core/config.h"
 #include "tests/support/hist_fixture.h"
+#include "tests/support/free_port.h"
 #include "tests/support/peer_process.h"
 
 namespace {

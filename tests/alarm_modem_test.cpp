@@ -2,7 +2,6 @@
 // daemon's stop and restart, suppression by a logged-in client, the repeat.
 #include <fcntl.h>
 
-#include <filesystem>
 
 #include "alarm/alarm_hooks.h"
 #include "alarm/modem.h"
@@ -10,7 +9,7 @@
 #include "hmi/session.h"
 #include "net/user_port.h"
 #include "tests/support/fixture.h"
-#include "tests/support/peer_process.h"
+#include "tests/support/pty_pair.h"
 
 namespace {
 
@@ -18,16 +17,11 @@ class Modem : public ProgramTest {
  protected:
   void SetUp() override {
     ProgramTest::SetUp();
-    char tmpl[] = "/tmp/quor_modem_XXXXXX";
-    dir_ = mkdtemp(tmpl);
-    socat_ = std::make_unique<PeerProcess>(std::vector<std::string>{
-        "/usr/bin/socat", "pty,raw,echo=0,link=" + dir_ + "/a", "pty,raw,echo=0,link=" + dir_ + "/b"});
-    for (int i = 0; i < 500 && !(std::filesystem::exists(dir_ + "/a") && std::filesystem::exists(dir_ + "/b")); ++i)
-      usleep(10000);
-    peer_ = open((dir_ + "/b").c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    ASSERT_TRUE(pty_.start());
+    peer_ = pty_.open_dev(O_RDONLY);
     ASSERT_GT(peer_, 0);
     saved_ = options.serial[0];
-    options.serial[0] = dir_ + "/a";
+    options.serial[0] = pty_.ctl();
     con_type = 1;
     con_modem_alarm = 1;
     con_num = 4;
@@ -49,8 +43,6 @@ class Modem : public ProgramTest {
     client_socket[0] = 0;
     priority[0] = 255;
     if (peer_ > 0) close(peer_);
-    socat_.reset();
-    std::filesystem::remove_all(dir_);
     ProgramTest::TearDown();
   }
   // One simulated second per pass.
@@ -61,11 +53,16 @@ class Modem : public ProgramTest {
       usleep(200);
     }
   }
-  std::string heard() {
-    usleep(50000);
+  // What the modem received: once want is among it (for at most two
+  // seconds, as socat may be slow on a busy machine), or after 50 ms.
+  std::string heard(const std::string& want = "") {
     char buf[512];
     ssize_t n;
-    while ((n = read(peer_, buf, sizeof buf)) > 0) heard_.append(buf, size_t(n));
+    for (int i = 0; i < 200; ++i) {
+      usleep(10000);
+      while ((n = read(peer_, buf, sizeof buf)) > 0) heard_.append(buf, size_t(n));
+      if (want.empty() ? i >= 4 : heard_.find(want) != std::string::npos) break;
+    }
     std::string r;
     r.swap(heard_);
     return r;
@@ -75,8 +72,8 @@ class Modem : public ProgramTest {
     for (auto& a : fake.actions()) n += a == action;
     return n;
   }
-  std::unique_ptr<PeerProcess> socat_;
-  std::string dir_, saved_, heard_;
+  PtyPair pty_;
+  std::string saved_, heard_;
   int peer_ = -1;
 };
 
@@ -88,8 +85,9 @@ TEST_F(Modem, SeriesOverTwoNumbersThenRepeat) {
   sys_set(ALARM_WORD_CELL, 5);
   seconds(200);
   const std::string call = ",,,,1,777,,,,,1,777\r";
-  EXPECT_EQ(heard(), "\rat\ratdt5550100" + call + "\rat\r\rat\ratdt5550103" + call + "\rat\r");
-  const std::string pppd = "/usr/sbin/pppd " + dir_ + "/a 115200 modem noauth persist crtscts 72.16.1.1:172.16.1.2";
+  const std::string series = "\rat\ratdt5550100" + call + "\rat\r\rat\ratdt5550103" + call + "\rat\r";
+  EXPECT_EQ(heard(series), series);
+  const std::string pppd = "/usr/sbin/pppd " + pty_.ctl() + " 115200 modem noauth persist crtscts 72.16.1.1:172.16.1.2";
   EXPECT_EQ(fake.actions(), (std::vector<std::string>{kKill, pppd}));
   EXPECT_EQ(alarm_state_index, 0);
   // The word stays set: about 30 minutes later the series starts again,
@@ -114,12 +112,13 @@ TEST_F(Modem, LoggedInClientSuppressesCallsUntilItLeaves) {
   priority[0] = 255;  // connected, not logged in: no longer suppresses
   seconds(30);
   EXPECT_EQ(count(kKill), 1);
-  EXPECT_NE(heard().find("atdt5550100,,,,55,,,,,55\r"), std::string::npos);
+  const std::string call = "atdt5550100,,,,55,,,,,55\r";
+  EXPECT_NE(heard(call).find(call), std::string::npos);
   // Disabled in the middle of a series: hang up, line closed, daemon back.
   con_modem_alarm = 0;
   seconds(1);
   EXPECT_EQ(alarm_fd, 0);
-  EXPECT_EQ(count("/usr/sbin/pppd " + dir_ + "/a 115200 modem noauth persist crtscts 72.16.1.1:172.16.1.2"), 1);
+  EXPECT_EQ(count("/usr/sbin/pppd " + pty_.ctl() + " 115200 modem noauth persist crtscts 72.16.1.1:172.16.1.2"), 1);
 }
 
 TEST(ModemText, DialTextsAndNumbers) {

@@ -4,7 +4,6 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "program/file.h"
 #include "instructions/constant.h"
 #include "tests/support/fixture.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -211,10 +211,7 @@ TEST_F(ConstantTest, Modes) {
 }
 
 TEST_F(ConstantTest, CaptureUpdatesTheProgramFile) {
-  auto dir = std::filesystem::temp_directory_path() / ("quor-const-" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
-  auto old_cwd = std::filesystem::current_path();
-  std::filesystem::current_path(dir);
+  InTempDir dir;
 
   set_ref("sp[2]");
   set_choice(1, ptype::Dec);
@@ -287,17 +284,12 @@ TEST_F(ConstantTest, CaptureUpdatesTheProgramFile) {
   EXPECT_FALSE(constant_capture_write("quor.qrn", pos, ptype::Dec, other));
   EXPECT_EQ(read_file(), bad);
 
-  std::filesystem::current_path(old_cwd);
-  std::filesystem::remove_all(dir);
 }
 
 // A capture the file cannot take (gone, or read-only) stays pending and
 // reaches the file once it can, without a further change of the cell.
 TEST_F(ConstantTest, FailedCaptureWritesAreRetried) {
-  auto dir = std::filesystem::temp_directory_path() / ("quor-retry-" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
-  auto old_cwd = std::filesystem::current_path();
-  std::filesystem::current_path(dir);
+  InTempDir dir;
   set_ref("sp");
   set_choice(2, Constant::Capture);
   ASSERT_TRUE(program_save(PROGRAM_FILE));
@@ -344,17 +336,12 @@ TEST_F(ConstantTest, FailedCaptureWritesAreRetried) {
     scan(false);
     EXPECT_EQ(stored(), v) << k.what;
   }
-  std::filesystem::current_path(old_cwd);
-  std::filesystem::remove_all(dir);
 }
 
 // With the program file's own writer and reader: a captured value survives
 // a reload without a save.
 TEST_F(ConstantTest, CaptureSurvivesAReload) {
-  auto dir = std::filesystem::temp_directory_path() / ("quor-capture-" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
-  auto old_cwd = std::filesystem::current_path();
-  std::filesystem::current_path(dir);
+  InTempDir dir;
 
   set_ref("sp");
   set_choice(2, Constant::Capture);
@@ -382,6 +369,4 @@ TEST_F(ConstantTest, CaptureSurvivesAReload) {
   EXPECT_STREQ(get(1, 1).text, "pressure");
   EXPECT_EQ(var_pointer(get(0, 0).ref), "sp");
 
-  std::filesystem::current_path(old_cwd);
-  std::filesystem::remove_all(dir);
 }

@@ -97,15 +97,10 @@ TEST(CommandLine, StartupFailuresEndWithStatus1) {
   const bool root = geteuid() == 0;  // permissions do not bind root
 
   // A listener on the port the controller is told to use.
-  int busy = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(busy, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(listen(busy, 1), 0);
-  socklen_t len = sizeof a;
-  getsockname(busy, reinterpret_cast<sockaddr*>(&a), &len);
-  const std::string busy_port = std::to_string(ntohs(a.sin_port));
+  uint16_t taken = 0;
+  int busy = listen_loopback(1, &taken);
+  ASSERT_GE(busy, 0);
+  const std::string busy_port = std::to_string(taken);
   const std::string port = std::to_string(free_port());
 
   struct Case {

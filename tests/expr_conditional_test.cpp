@@ -1,4 +1,6 @@
 #include <random>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "core/registry.h"
@@ -30,6 +32,39 @@ class ExprConditional : public ExprTest {
   Control* endif() { return add(23); }
   Control* mark(const char* name) { return add(20, name); }
 
+  // Builds loop 1 from words: "if:F" and "elif:F" (condition formula F),
+  // "if" (no rows), "elif=N" (its only row counts its runs in N, so it is
+  // true once evaluated), "elif=N:F" (that row, then the condition F),
+  // "end", "mod:Name", and any other word a marker counting its runs.
+  void build(const std::string& words) {
+    std::istringstream in(words);
+    for (std::string w; in >> w;) {
+      const size_t sep = w.find_first_of(":=");
+      const std::string arg = sep == std::string::npos ? "" : w.substr(sep + 1);
+      if (w == "if") {
+        add(21);
+      } else if (w.rfind("if:", 0) == 0) {
+        cond(arg.c_str());
+      } else if (w.rfind("elif:", 0) == 0) {
+        elseif(arg.c_str());
+      } else if (w.rfind("elif=", 0) == 0) {
+        auto* e = static_cast<Expression*>(elseif(nullptr));
+        std::string name = arg.substr(0, arg.find(':'));
+        set_row(e, 1, (name + " + 1").c_str(), name.c_str());
+        if (arg.find(':') != std::string::npos) {
+          e->resize(2);
+          set_row(e, 2, arg.substr(arg.find(':') + 1).c_str(), "cond");
+        }
+      } else if (w == "end") {
+        endif();
+      } else if (w.rfind("mod:", 0) == 0) {
+        add(0, arg.c_str());
+      } else {
+        mark(w.c_str());
+      }
+    }
+  }
+
   // One pass of loop 1 the way the engine runs it.
   void pass() {
     current_loop_exec = 0;
@@ -40,118 +75,48 @@ class ExprConditional : public ExprTest {
 
 }  // namespace
 
-TEST_F(ExprConditional, BranchSelection) {
-  cond("0");
-  mark("skipped");
-  endif();
-  mark("after");
-  pass();
-  EXPECT_EQ(runs("skipped"), 0);
-  EXPECT_EQ(runs("after"), 1);
-  EXPECT_EQ(if_index[0], 0);
-  EXPECT_EQ(if_status[0][0], 0);
-
-  // If(true) A ElseIf(true) B EndIf: the ElseIf's rows are not evaluated.
-  program_new(false);
-  cond("1");
-  mark("A");
-  auto* e = static_cast<Expression*>(elseif("1"));
-  set_row(e, 1, "elseif_rows + 1", "elseif_rows");
-  mark("B");
-  endif();
-  pass();
-  EXPECT_EQ(runs("A"), 1);
-  EXPECT_EQ(runs("B"), 0);
-  EXPECT_EQ(runs("elseif_rows"), 0);
-
-  // If(false) P ElseIf(false) Q ElseIf(true) R EndIf.
-  program_new(false);
-  cond("0");
-  mark("P");
-  auto* e1 = static_cast<Expression*>(elseif("0"));
-  set_row(e1, 1, "e1 + 1", "e1");
-  e1->resize(2);
-  set_row(e1, 2, "0", "cond");
-  mark("Q");
-  elseif("1");
-  mark("R");
-  endif();
-  mark("S");
-  pass();
-  EXPECT_EQ(runs("P") + runs("Q"), 0);
-  EXPECT_EQ(runs("e1"), 1);  // evaluated, found false
-  EXPECT_EQ(runs("R"), 1);
-  EXPECT_EQ(runs("S"), 1);
-}
-
-TEST_F(ExprConditional, Nesting) {
-  // A false If passes over a nested block whole.
-  cond("0");
-  cond("1");
-  mark("inner");
-  elseif("1");
-  mark("inner_else");
-  endif();
-  elseif("1");
-  mark("X");
-  endif();
-  pass();
-  EXPECT_EQ(runs("inner") + runs("inner_else"), 0);
-  EXPECT_EQ(runs("X"), 1);
-  EXPECT_EQ(if_index[0], 0);
-
-  // If(true) { If(false) Y EndIf; Z } EndIf.
-  program_new(false);
-  cond("1");
-  cond("0");
-  mark("Y");
-  endif();
-  mark("Z");
-  elseif("1");
-  mark("not_taken");
-  endif();
-  pass();
-  EXPECT_EQ(runs("Y"), 0);
-  EXPECT_EQ(runs("Z"), 1);
-  EXPECT_EQ(runs("not_taken"), 0);
-  EXPECT_EQ(if_index[0], 0);
-
-  // Eleven levels: the innermost share level 9 and it never goes beyond.
-  program_new(false);
-  for (int i = 0; i < 11; ++i) cond("1");
-  mark("deep");
-  pass();
-  EXPECT_EQ(runs("deep"), 1);
-  EXPECT_EQ(if_index[0], 9);
-  loop_start[0]->execute();  // a module start closes every level
+// One pass of each program: which markers ran (runs) and the block level
+// left behind.
+TEST_F(ExprConditional, BranchesNestingAndModuleBoundaries) {
+  struct Case {
+    const char* program;
+    const char* runs;  // "name=count ..."
+    int level;
+  } const cases[] = {
+      {"if:0 skipped end after", "skipped=0 after=1", 0},
+      // The ElseIf after a taken If is not even evaluated.
+      {"if:1 A elif=elseif_rows B end", "A=1 B=0 elseif_rows=0", 0},
+      {"if:0 P elif=e1:0 Q elif:1 R end S", "P=0 Q=0 e1=1 R=1 S=1", 0},
+      // A false If passes over a nested block whole.
+      {"if:0 if:1 inner elif:1 inner_else end elif:1 X end", "inner=0 inner_else=0 X=1", 0},
+      {"if:1 if:0 Y end Z elif:1 not_taken end", "Y=0 Z=1 not_taken=0", 0},
+      // A false If without EndIf skips to the next module, which resets
+      // the block state.
+      {"if:0 skipped mod:Second second_runs", "skipped=0 second_runs=1", 0},
+      // An If whose only row has no result is false; an unbalanced EndIf
+      // or a lone ElseIf acts on level 0.
+      {"if no_result end end elif:1 lone", "no_result=0 lone=1", 0},
+      // Eleven levels: the innermost share level 9 and it never goes beyond.
+      {"if:1 if:1 if:1 if:1 if:1 if:1 if:1 if:1 if:1 if:1 if:1 deep", "deep=1", 9},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.program);
+    program_new(false);
+    build(c.program);
+    pass();
+    std::istringstream want(c.runs);
+    for (std::string w; want >> w;)
+      EXPECT_EQ(runs(w.substr(0, w.find('=')).c_str()), std::stof(w.substr(w.find('=') + 1))) << w;
+    EXPECT_EQ(if_index[0], c.level);
+  }
+  // A module start closes every level.
+  loop_start[0]->execute();
   EXPECT_EQ(if_index[0], 0);
   EXPECT_EQ(if_status[0][9], 0);
-}
-
-TEST_F(ExprConditional, ModuleBoundaries) {
-  // A false If without EndIf skips to the next module, which resets the
-  // block state.
-  cond("0");
-  mark("skipped");
-  add(0, "Second");
-  mark("second_runs");
-  pass();
-  EXPECT_EQ(runs("skipped"), 0);
-  EXPECT_EQ(runs("second_runs"), 1);
-
-  // An If whose only row has no result is false; an unbalanced EndIf or a
-  // lone ElseIf acts on level 0.
   program_new(false);
-  add(21);  // no rows set
-  mark("no_result");
-  endif();
-  endif();
-  elseif("1");
-  mark("lone");
+  build("if:0 x end");
   pass();
-  EXPECT_EQ(runs("no_result"), 0);
-  EXPECT_EQ(runs("lone"), 1);
-  EXPECT_EQ(if_index[0], 0);
+  EXPECT_EQ(if_status[0][0], 0);
 
   // Each loop has its own block state.
   if_status[1][0] = 1;

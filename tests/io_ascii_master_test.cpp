@@ -20,17 +20,7 @@ class LineServer {
     answer_ = std::move(segments);
   }
   LineServer() {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    listen(fd_, 4);
+    fd_ = listen_loopback(4, &port);
     thread_ = std::thread([this] { serve(); });
   }
   ~LineServer() {

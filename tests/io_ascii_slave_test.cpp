@@ -1,5 +1,4 @@
 // The ASCII slave through plain sockets, and Asciislave.
-#include <arpa/inet.h>
 #include <sys/socket.h>
 
 #include "core/engine.h"
@@ -15,12 +14,8 @@ class AsciiSlave : public IoTest {
     IoTest::SetUp();
     port_ = free_port();
     IO_slave_port_listen(port_, io_kind::AsciiSlave, true);
-    s_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port_);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(connect(s_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    s_ = connect_to(port_);
+    ASSERT_GE(s_, 0);
   }
   void TearDown() override {
     close(s_);

@@ -13,57 +13,40 @@
 
 namespace {
 
-using Bytes = std::vector<u8>;
-
-Bytes with_crc(Bytes b) {
-  u16 c = modbus_crc(b.data(), u32(b.size()));
-  b.push_back(u8(c));
-  b.push_back(u8(c >> 8));
-  return b;
-}
-
-Bytes read_all(int fd) {
-  Bytes out;
-  u8 buf[512];
-  for (;;) {
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n <= 0) break;
-    out.insert(out.end(), buf, buf + n);
-  }
-  return out;
-}
-
-void write_all(int fd, const Bytes& b) { ASSERT_EQ(write(fd, b.data(), b.size()), ssize_t(b.size())); }
-
 TEST(IoModbusCodec, CrcAndRegisterImages) {
   const u8 req[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A};
   EXPECT_EQ(modbus_crc(req, 6), 0xCDC5);  // sent as C5 CD
 
-  u16 a, b;
-  auto enc = [&](u8 t, float v) {
-    mb_encode(t, v, &a, &b);
-    return a;
+  // A value as it goes out (first and second register), and what those
+  // registers read back as.
+  struct Case {
+    u8 type;
+    float value;
+    u16 a, b;
+    float back;
+  } const cases[] = {
+      {mb_reg::IntSign, -5.0f, 0x8005, 0, -5.0f},
+      {mb_reg::IntSign, 40000.0f, 0x7FFF, 0, 32767.0f},
+      {mb_reg::Bcd, 1234.0f, 0x1234, 0, 1234.0f},
+      {mb_reg::Bcd, 12345.0f, 0x9999, 0, 9999.0f},
+      {mb_reg::Bcd, -3.0f, 0x0000, 0, 0.0f},
+      {mb_reg::Unsigned, 70000.0f, 65535, 0, 65535.0f},
+      {mb_reg::Unsigned, 12.9f, 12, 0, 12.0f},
+      {mb_reg::Unsigned, NAN, 0, 0, 0.0f},
+      {mb_reg::TwosComp, -1.7f, 0xFFFF, 0, -1.0f},
+      {mb_reg::TwosComp, -40000.0f, 0x8000, 0, -32768.0f},
+      {mb_reg::Float, 3.1415927f, 0x0FDB, 0x4049, 3.1415927f},  // bits 15-0 first
+      {mb_reg::FloatSwapped, 3.1415927f, 0x4049, 0x0FDB, 3.1415927f},
   };
-  EXPECT_EQ(enc(mb_reg::IntSign, -5.0f), 0x8005);
-  EXPECT_EQ(enc(mb_reg::IntSign, 40000.0f), 0x7FFF);
-  EXPECT_EQ(enc(mb_reg::Bcd, 1234.0f), 0x1234);
-  EXPECT_EQ(enc(mb_reg::Bcd, 12345.0f), 0x9999);
-  EXPECT_EQ(enc(mb_reg::Bcd, -3.0f), 0x0000);
-  EXPECT_EQ(enc(mb_reg::Unsigned, 70000.0f), 65535);
-  EXPECT_EQ(enc(mb_reg::Unsigned, 12.9f), 12);
-  EXPECT_EQ(enc(mb_reg::TwosComp, -1.7f), 0xFFFF);
-  EXPECT_EQ(enc(mb_reg::TwosComp, -40000.0f), 0x8000);
-  EXPECT_EQ(enc(mb_reg::Unsigned, NAN), 0);
-  mb_encode(mb_reg::Float, 3.1415927f, &a, &b);
-  EXPECT_EQ(a, 0x0FDB);  // bits 15-0 first
-  EXPECT_EQ(b, 0x4049);
-  mb_encode(mb_reg::FloatSwapped, 3.1415927f, &a, &b);
-  EXPECT_EQ(a, 0x4049);
-  EXPECT_EQ(b, 0x0FDB);
-
-  EXPECT_FLOAT_EQ(mb_decode(mb_reg::FloatSwapped, 0x4049, 0x0FDB), 3.1415927f);
-  EXPECT_FLOAT_EQ(mb_decode(mb_reg::Float, 0x0FDB, 0x4049), 3.1415927f);
-  EXPECT_EQ(mb_decode(mb_reg::IntSign, 0x8005, 0), -5.0f);
+  for (const Case& c : cases) {
+    u16 a = 0, b = 0;
+    mb_encode(c.type, c.value, &a, &b);
+    EXPECT_EQ(a, c.a) << int(c.type) << " " << c.value;
+    if (c.type == mb_reg::Float || c.type == mb_reg::FloatSwapped) {
+      EXPECT_EQ(b, c.b) << int(c.type);
+    }
+    EXPECT_FLOAT_EQ(mb_decode(c.type, c.a, c.b), c.back) << int(c.type) << " " << c.value;
+  }
   EXPECT_EQ(mb_decode(mb_reg::TwosComp, 0xFFFB, 0), -5.0f);
   EXPECT_EQ(mb_decode(mb_reg::Unsigned, 0xFFFB, 0), 65531.0f);
   EXPECT_EQ(mb_decode(mb_reg::Bcd, 0x9876, 0), 9876.0f);
@@ -143,10 +126,8 @@ class IoModbusRtuScript : public IoTest {
  protected:
   void SetUp() override {
     IoTest::SetUp();
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    master_ = open_pty_master();
     ASSERT_GE(master_, 0);
-    ASSERT_EQ(grantpt(master_), 0);
-    ASSERT_EQ(unlockpt(master_), 0);
     line_ = open_line(1, ptsname(master_));
     ASSERT_GT(line_->descriptor, 0);
     v = var("blk");
@@ -249,28 +230,26 @@ TEST_F(IoModbusRtuScript, FailuresGiveTheirStatus) {
   set_ref(m, STATUS, st);
   set_num(m, TIMEOUT, 10);
 
-  arm(m);  // nothing comes back
-  EXPECT_EQ(finish(m), mb_status::Timeout);
-  EXPECT_EQ(st->get(0), 2.0f);
-
-  arm(m);
-  write_all(master_, {0x05, 0x03});  // bytes, but never the unit address
-  EXPECT_EQ(finish(m), mb_status::TimeoutNoUnit);
-
-  arm(m);
-  write_all(master_, {0x01, 0x03, 0x02});  // started, never completed
-  EXPECT_EQ(finish(m), mb_status::TimeoutPartial);
-
-  arm(m);
-  Bytes bad = with_crc({0x01, 0x03, 0x02, 0x00, 0x05});
-  bad.back() ^= 0xFF;
-  write_all(master_, bad);
-  EXPECT_EQ(finish(m), mb_status::CrcError);
-
-  arm(m);
-  write_all(master_, with_crc({0x01, 0x83, 0x02}));  // exception reply
-  EXPECT_EQ(finish(m), mb_status::WrongFunction);
-  EXPECT_EQ(st->get(0), 6.0f);
+  // What comes back and the status it gives, shown in the Status cell.
+  Bytes bad_crc = with_crc({0x01, 0x03, 0x02, 0x00, 0x05});
+  bad_crc.back() ^= 0xFF;
+  struct Case {
+    const char* what;
+    Bytes reply;
+    int status;
+  } const cases[] = {
+      {"nothing", {}, mb_status::Timeout},
+      {"never the unit address", {0x05, 0x03}, mb_status::TimeoutNoUnit},
+      {"started, never completed", {0x01, 0x03, 0x02}, mb_status::TimeoutPartial},
+      {"CRC", bad_crc, mb_status::CrcError},
+      {"exception reply", with_crc({0x01, 0x83, 0x02}), mb_status::WrongFunction},
+  };
+  for (const Case& c : cases) {
+    arm(m);
+    if (!c.reply.empty()) write_all(master_, c.reply);
+    EXPECT_EQ(finish(m), c.status) << c.what;
+    EXPECT_EQ(st->get(0), float(c.status)) << c.what;
+  }
 
   // Retries 3 and no answer: three requests, each after the time-out.
   set_num(m, RETRIES, 3);
@@ -425,15 +404,8 @@ class IoModbusTcpScript : public IoTest {
  protected:
   void SetUp() override {
     IoTest::SetUp();
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(listen(listener_, 4), 0);
-    socklen_t len = sizeof a;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
+    listener_ = listen_loopback(4, &port_, SOCK_NONBLOCK);
+    ASSERT_GE(listener_, 0);
     v = var("blk");
   }
   void TearDown() override {
@@ -553,14 +525,13 @@ TEST_F(IoModbusTcpScript, HeaderLongestRequestAndReconnect) {
 // go unanswered). With Retries 2 both end with status 2 after two time-outs,
 // and the next request to a live peer succeeds again.
 TEST_F(IoModbusTcpScript, AConnectionThatCannotBeMadeFailsTheAttempt) {
-  int full = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+  u16 full_port = 0;
+  int full = listen_loopback(0, &full_port, SOCK_NONBLOCK);
+  ASSERT_GE(full, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
+  a.sin_port = htons(full_port);
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(full, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(listen(full, 0), 0);
-  socklen_t len = sizeof a;
-  getsockname(full, reinterpret_cast<sockaddr*>(&a), &len);
   std::vector<int> queued;
   for (int i = 0; i < 3; ++i) {
     queued.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
@@ -571,7 +542,7 @@ TEST_F(IoModbusTcpScript, AConnectionThatCannotBeMadeFailsTheAttempt) {
   struct Case {
     const char* what;
     u16 port;
-  } const cases[] = {{"refused", free_port()}, {"never completed", ntohs(a.sin_port)}};
+  } const cases[] = {{"refused", free_port()}, {"never completed", full_port}};
   Ivar* st = var("st");
   for (const Case& c : cases) {
     m_ = tcp_modbus(c.port, 3, mb_reg::Unsigned, 1, 1, v);

@@ -2,7 +2,6 @@
 // 127.0.0.1 and over RTU on the far end of a socat pty pair.
 #include <arpa/inet.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <time.h>
 
 #include <algorithm>
@@ -15,9 +14,6 @@
 namespace {
 
 const std::string kPeer = std::string(QUOR_BINARY_DIR) + "/peers/modbus_peer";
-const char* const kSocat = "/usr/bin/socat";
-
-bool fd_open(int fd) { return fd > 0 && fcntl(fd, F_GETFD) != -1; }
 
 double cpu_seconds() {
   timespec ts;
@@ -29,6 +25,25 @@ double wall_seconds() {
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
 }
+
+// A logged-in client of a controller process.
+class ClientSession {
+ public:
+  explicit ClientSession(QuorProcess& q) : c_(q.session()) {}
+  bool open() { return c_.is_open() && c_.login("") == "prog"; }
+  std::vector<std::string> ask(const std::string& line) {
+    quorclient::Reply r;
+    EXPECT_TRUE(c_.command(line, r)) << line;
+    return r.lines;
+  }
+  void set(const std::string& line) {  // "sconfig" never answers
+    c_.send_line(line);
+    ask("term");
+  }
+
+ private:
+  quorclient::Connection c_;
+};
 
 class IoModbusPeer : public IoTest {
  protected:
@@ -198,18 +213,10 @@ TEST_F(IoModbusPeer, TheControllerReportsAStoppedServer) {
   ASSERT_NE(port, 0);
   QuorProcess q;
   ASSERT_TRUE(q.start());
-  quorclient::Connection c = q.session();
-  ASSERT_TRUE(c.is_open());
-  ASSERT_EQ(c.login(""), "prog");
-  auto ask = [&](const std::string& line) {
-    quorclient::Reply r;
-    EXPECT_TRUE(c.command(line, r)) << line;
-    return r.lines;
-  };
-  auto set = [&](const std::string& line) {  // "sconfig" never answers
-    c.send_line(line);
-    ask("term");
-  };
+  ClientSession c(q);
+  ASSERT_TRUE(c.open());
+  auto ask = [&](const std::string& line) { return c.ask(line); };
+  auto set = [&](const std::string& line) { c.set(line); };
   ask("start");
   ask("insert|Field|0|0");
   ASSERT_FALSE(ask("insert|Poll|11|1").empty());
@@ -243,23 +250,9 @@ TEST_F(IoModbusPeer, TheControllerReportsAStoppedServer) {
 class Relay {
  public:
   explicit Relay(u16 upstream_port) {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(listener_, 2);
-    socklen_t len = sizeof a;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    upstream_ = socket(AF_INET, SOCK_STREAM, 0);
-    a.sin_port = htons(upstream_port);
-    if (connect(upstream_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-      close(upstream_);
-      upstream_ = -1;
-    } else {
-      fcntl(upstream_, F_SETFL, O_NONBLOCK);
-    }
+    listener_ = listen_loopback(2, &port, SOCK_NONBLOCK);
+    upstream_ = connect_to(upstream_port);
+    if (upstream_ >= 0) fcntl(upstream_, F_SETFL, O_NONBLOCK);
   }
   ~Relay() {
     for (int fd : {listener_, upstream_, down_})
@@ -588,22 +581,12 @@ class IoModbusRtuPeer : public IoModbusPeer {
   void SetUp() override {
     IoModbusPeer::SetUp();
     if (IsSkipped() || HasFailure()) return;
-    if (!executable(kSocat)) GTEST_SKIP() << "socat not installed";
-    char tmpl[] = "/tmp/quor-rtu-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    ASSERT_TRUE(socat_.start({kSocat, "PTY,link=" + dir_ + "/ctl,raw,echo=0",
-                              "PTY,link=" + dir_ + "/dev,raw,echo=0"}));
-    for (int i = 0; i < 300 && !(exists("/ctl") && exists("/dev")); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(exists("/ctl") && exists("/dev"));
-    // Held open so that the controller re-opening its end never leaves the
-    // pty without a reader (socat would end).
-    holder_ = open((dir_ + "/ctl").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_TRUE(peer_.start({kPeer, "rtu", dir_ + "/dev"}));
+    if (!PtyPair::available()) GTEST_SKIP() << "socat not installed";
+    ASSERT_TRUE(pty_.start());
+    ASSERT_TRUE(peer_.start({kPeer, "rtu", pty_.dev()}));
     ASSERT_EQ(peer_.read_line(), "ready");
 
-    std::string map = "2=" + dir_ + "/ctl";
+    std::string map = "2=" + pty_.ctl();
     char prog[] = "quor", opt[] = "--serial";
     char* argv[] = {prog, opt, map.data(), nullptr};
     ASSERT_EQ(parse_options(3, argv, options), -1);
@@ -614,22 +597,10 @@ class IoModbusRtuPeer : public IoModbusPeer {
   }
   void TearDown() override {
     peer_.end();
-    socat_.end();
-    if (holder_ >= 0) close(holder_);
-    if (!dir_.empty()) {
-      unlink((dir_ + "/ctl").c_str());
-      unlink((dir_ + "/dev").c_str());
-      rmdir(dir_.c_str());
-    }
     IoModbusPeer::TearDown();
   }
-  bool exists(const char* name) {
-    struct stat st;
-    return lstat((dir_ + name).c_str(), &st) == 0;
-  }
-  std::string dir_;
-  PeerProcess socat_, peer_;
-  int holder_ = -1;
+  PtyPair pty_;
+  PeerProcess peer_;
   IO_def* line_ = nullptr;
 };
 
@@ -662,19 +633,13 @@ TEST_F(IoModbusRtuPeer, ReadsAndWritesOverRtu) {
 // controller ahead of its own slave's: it is skipped up to the first byte
 // equal to the controller's unit address.
 TEST_F(IoModbusRtuPeer, AForeignUnitsReplyIsSkipped) {
-  int other = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  int other = open_pty_master();
   ASSERT_GE(other, 0);
-  ASSERT_EQ(grantpt(other), 0);
-  ASSERT_EQ(unlockpt(other), 0);
   PeerProcess unit7;
   ASSERT_TRUE(unit7.start({kPeer, "rtu", ptsname(other), "7"}));
   ASSERT_EQ(unit7.read_line(), "ready");
   // Holding register 5 of unit 7, asked by another master on the line.
-  std::vector<u8> ask = {0x07, 0x03, 0x00, 0x04, 0x00, 0x01};
-  u16 c = modbus_crc(ask.data(), u32(ask.size()));
-  ask.push_back(u8(c));
-  ask.push_back(u8(c >> 8));
-  ASSERT_EQ(write(other, ask.data(), ask.size()), ssize_t(ask.size()));
+  write_all(other, with_crc({0x07, 0x03, 0x00, 0x04, 0x00, 0x01}));
   std::vector<u8> foreign;
   for (int i = 0; i < 200 && foreign.size() < 7; ++i) {
     pollfd p{other, POLLIN, 0};
@@ -695,7 +660,7 @@ TEST_F(IoModbusRtuPeer, AForeignUnitsReplyIsSkipped) {
   m->execute();
   engine_hooks.io_start(m);
   ASSERT_TRUE(line_->busy);
-  int bus = open((dir_ + "/dev").c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+  int bus = pty_.open_dev(O_WRONLY);
   ASSERT_GE(bus, 0);
   ASSERT_EQ(write(bus, foreign.data(), foreign.size()), ssize_t(foreign.size()));
   ASSERT_TRUE(pump([&] { return line_->progress == 1; }, 300));
@@ -719,19 +684,11 @@ namespace {
 TEST_F(IoModbusRtuPeer, TheControllerPollsThePeerOnItsMappedLine) {
   set_serial(line_, true);  // the controller process has the line to itself
   QuorProcess q;
-  ASSERT_TRUE(q.start({"--serial", "2=" + dir_ + "/ctl"}));
-  quorclient::Connection c = q.session();
-  ASSERT_TRUE(c.is_open());
-  ASSERT_EQ(c.login(""), "prog");
-  auto ask = [&](const std::string& line) {
-    quorclient::Reply r;
-    EXPECT_TRUE(c.command(line, r)) << line;
-    return r.lines;
-  };
-  auto set = [&](const std::string& line) {  // "sconfig" never answers
-    c.send_line(line);
-    ask("term");
-  };
+  ASSERT_TRUE(q.start({"--serial", "2=" + pty_.ctl()}));
+  ClientSession c(q);
+  ASSERT_TRUE(c.open());
+  auto ask = [&](const std::string& line) { return c.ask(line); };
+  auto set = [&](const std::string& line) { c.set(line); };
   // Configuration page 1, line 2 (group 2): Modbus master.
   ask("gpos||1");
   set("sconfig||4|1|5|2|0");

@@ -15,8 +15,6 @@ int port_count() {
   return n;
 }
 
-bool fd_open(int fd) { return fd > 0 && fcntl(fd, F_GETFD) != -1; }
-
 using IoPorts = IoTest;
 
 TEST_F(IoPorts, SharingOwnPortsAndDeletion) {
@@ -161,10 +159,8 @@ TEST_F(IoPorts, SlaveListenerConnections) {
 }
 
 TEST_F(IoPorts, SerialLineSettingsFromTheConfigurationPage) {
-  int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  int master = open_pty_master();
   ASSERT_GE(master, 0);
-  grantpt(master);
-  unlockpt(master);
   options.serial[2] = ptsname(master);
   IO_def* line = io_port_at(3);
 

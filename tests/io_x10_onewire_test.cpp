@@ -1,7 +1,4 @@
 // X10 against a scripted interface on a pty, and OWconfig's packing.
-#include <sys/stat.h>
-#include <termios.h>
-
 #include "core/engine.h"
 #include "io/onewire.h"
 #include "io/x10.h"
@@ -9,30 +6,16 @@
 
 namespace {
 
-using Bytes = std::vector<u8>;
-
 class X10Test : public IoTest {
  protected:
   enum : u16 { ENABLE, COMMAND, COM, HOUSE, UNIT, REPEAT };
   void SetUp() override {
     IoTest::SetUp();
-    if (!executable("/usr/bin/socat")) GTEST_SKIP() << "socat not installed";
-    char tmpl[] = "/tmp/quor-x10-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    ASSERT_TRUE(socat_.start({"/usr/bin/socat", "PTY,link=" + dir_ + "/ctl,raw,echo=0",
-                              "PTY,link=" + dir_ + "/dev,raw,echo=0"}));
-    struct stat st;
-    for (int i = 0; i < 300 && (lstat((dir_ + "/ctl").c_str(), &st) || lstat((dir_ + "/dev").c_str(), &st)); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    holder_ = open((dir_ + "/ctl").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    dev_ = open((dir_ + "/dev").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (!PtyPair::available()) GTEST_SKIP() << "socat not installed";
+    ASSERT_TRUE(pty_.start());
+    dev_ = pty_.open_dev();
     ASSERT_GE(dev_, 0);
-    termios t{};
-    tcgetattr(dev_, &t);
-    cfmakeraw(&t);
-    tcsetattr(dev_, TCSANOW, &t);
-    open_line(1, dir_ + "/ctl", io_kind::X10);
+    open_line(1, pty_.ctl(), io_kind::X10);
     cmd_ = var("cmd", 0);
     x_ = static_cast<X10*>(inst_create(TYPE_X10, tail_, "x10", 0));
     tail_ = x_;
@@ -40,14 +23,7 @@ class X10Test : public IoTest {
     set_num(x_, COM, 1, ptype::Select);
   }
   void TearDown() override {
-    socat_.end();
-    if (holder_ >= 0) close(holder_);
     if (dev_ >= 0) close(dev_);
-    if (!dir_.empty()) {
-      unlink((dir_ + "/ctl").c_str());
-      unlink((dir_ + "/dev").c_str());
-      rmdir(dir_.c_str());
-    }
     IoTest::TearDown();
   }
   // Runs the engine for ms manual milliseconds (in 10 ms steps, real time
@@ -73,9 +49,8 @@ class X10Test : public IoTest {
     x_->execute();
     engine_hooks.io_start(x_);
   }
-  std::string dir_;
-  PeerProcess socat_;
-  int holder_ = -1, dev_ = -1;
+  PtyPair pty_;
+  int dev_ = -1;
   Ivar* cmd_ = nullptr;
   X10* x_ = nullptr;
 };

@@ -7,6 +7,7 @@
 #include "net/clock.h"
 #include "platform/host.h"
 #include "tests/support/fixture.h"
+#include "tests/support/temp_dir.h"
 
 TEST(TimeBase, DateTextAndBcd) {
   EXPECT_EQ(get_date(0), "01/01/00 00:00:00");
@@ -62,10 +63,7 @@ TEST_F(ClockSetting, RealTimeClockIsReadAndWritten) {
 }
 
 TEST(HostActions, RecordedOneLineEachAndNothingRuns) {
-  auto dir = std::filesystem::temp_directory_path() / ("quor-host-" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
-  auto old = std::filesystem::current_path();
-  std::filesystem::current_path(dir);
+  InTempDir dir;
   {
     HostPlatform host;
     host.run_child({"/sbin/udhcpc", "-H", "QUOR", "-i", "eth0"}, 0);
@@ -92,6 +90,4 @@ TEST(HostActions, RecordedOneLineEachAndNothingRuns) {
     EXPECT_EQ(c, "settimeofday " + std::to_string(s + 3600));
     EXPECT_FALSE(std::getline(log, d));
   }
-  std::filesystem::current_path(old);
-  std::filesystem::remove_all(dir);
 }

@@ -13,6 +13,7 @@
 #include "net/hardware.h"
 #include "net/network.h"
 #include "tests/support/fixture.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -29,10 +30,6 @@ class NetSetup : public ProgramTest {
  protected:
   void SetUp() override {
     ProgramTest::SetUp();
-    char tmpl[] = "/tmp/quor_net_XXXXXX";
-    dir_ = mkdtemp(tmpl);
-    old_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_);
     plat = &host_;
     saved_serial_ = options.serial[2];
   }
@@ -45,8 +42,6 @@ class NetSetup : public ProgramTest {
     con_type = 0;
     con_dhcp_server = 0;
     gen_site_name.reset();
-    std::filesystem::current_path(old_);
-    std::filesystem::remove_all(dir_);
     ProgramTest::TearDown();
   }
   static std::string read(const char* name) {
@@ -56,8 +51,8 @@ class NetSetup : public ProgramTest {
     return s.str();
   }
   StillHost host_;
-  std::string dir_, saved_serial_;
-  std::filesystem::path old_;
+  InTempDir dir_;
+  std::string saved_serial_;
 };
 
 }  // namespace

@@ -33,3 +33,20 @@ inline int connect_to(uint16_t port) {
   }
   return s;
 }
+
+// A listener on 127.0.0.1 at a port of the kernel's choice (in *port), or -1.
+// flags: SOCK_NONBLOCK and the like.
+inline int listen_loopback(int backlog, uint16_t* port, int flags = 0) {
+  int fd = socket(AF_INET, SOCK_STREAM | flags, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, backlog) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  *port = ntohs(a.sin_port);
+  return fd;
+}

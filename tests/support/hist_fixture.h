@@ -12,6 +12,7 @@
 
 #include "history/history.h"
 #include "tests/support/inst_fixture.h"
+#include "tests/support/temp_dir.h"
 
 // Decodes a history file from its bytes: header words, labels, records.
 struct RawHist {
@@ -52,15 +53,11 @@ class HistTest : public InstTest {
  protected:
   void SetUp() override {
     InstTest::SetUp();
-    char tmpl[] = "/tmp/quor_hist_XXXXXX";
-    dir_ = mkdtemp(tmpl);
-    old_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_);
+    dir_ = std::make_unique<InTempDir>();
   }
   void TearDown() override {
     hist_build_wait();
-    std::filesystem::current_path(old_);
-    std::filesystem::remove_all(dir_);
+    dir_.reset();
     InstTest::TearDown();
   }
   // A file created through new_periodic / new_event with labels "b1".. and
@@ -83,6 +80,5 @@ class HistTest : public InstTest {
     if (ok) *ok = r;
     return p;
   }
-  std::string dir_;
-  std::filesystem::path old_;
+  std::unique_ptr<InTempDir> dir_;
 };

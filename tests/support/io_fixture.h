@@ -5,14 +5,10 @@
 #pragma once
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
@@ -24,83 +20,36 @@
 #include "io/modbus_master.h"
 #include "io/serial.h"
 #include "tests/support/fixture.h"
+#include "tests/support/free_port.h"
+#include "tests/support/peer_process.h"
+#include "tests/support/pty_pair.h"
 
-extern char** environ;
-
-// A child process (an independent protocol peer) with its standard output
-// on a pipe. Ended by pid when the test is done.
-class PeerProcess {
- public:
-  ~PeerProcess() { end(); }
-  bool start(const std::vector<std::string>& argv) {
-    int out[2];
-    if (pipe(out) != 0) return false;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_addclose(&fa, out[0]);
-    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> args;
-    for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    int rc = posix_spawn(&pid_, args[0], &fa, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    close(out[1]);
-    out_ = out[0];
-    if (rc != 0) pid_ = -1;
-    return rc == 0;
+// Raw frames: built with their CRC, read and written on a non-blocking
+// descriptor.
+using Bytes = std::vector<u8>;
+inline Bytes with_crc(Bytes b) {
+  u16 c = modbus_crc(b.data(), u32(b.size()));
+  b.push_back(u8(c));
+  b.push_back(u8(c >> 8));
+  return b;
+}
+inline Bytes read_all(int fd) {
+  Bytes out;
+  u8 buf[512];
+  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) out.insert(out.end(), buf, buf + n);
+  return out;
+}
+// A pseudo-terminal whose far end (ptsname) a line can open; -1 on failure.
+inline int open_pty_master() {
+  int fd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (fd >= 0 && (grantpt(fd) != 0 || unlockpt(fd) != 0)) {
+    close(fd);
+    fd = -1;
   }
-  // One line of the peer's output, or "" after timeout_ms.
-  std::string read_line(int timeout_ms = 3000) {
-    std::string line;
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (std::chrono::steady_clock::now() < until) {
-      pollfd p{out_, POLLIN, 0};
-      if (poll(&p, 1, 50) <= 0) continue;
-      char c;
-      if (read(out_, &c, 1) != 1) break;
-      if (c == '\n') return line;
-      line += c;
-    }
-    return "";
-  }
-  void signal(int sig) {
-    if (pid_ > 0) kill(pid_, sig);
-  }
-  // Stops the peer and waits until it has stopped; false if it never did.
-  bool pause() {
-    signal(SIGSTOP);
-    std::string stat = "/proc/" + std::to_string(pid_) + "/stat";
-    for (int i = 0; i < 1000; ++i) {
-      char buf[512] = {};
-      int fd = open(stat.c_str(), O_RDONLY);
-      if (fd < 0) return false;
-      ssize_t n = read(fd, buf, sizeof buf - 1);
-      close(fd);
-      // "pid (name) S ...": the state follows the closing parenthesis.
-      const char* paren = n > 0 ? strrchr(buf, ')') : nullptr;
-      if (paren && (paren[2] == 'T' || paren[2] == 't')) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
-  }
-  void end() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-      pid_ = -1;
-    }
-    if (out_ >= 0) close(out_);
-    out_ = -1;
-  }
-  pid_t pid() const { return pid_; }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-};
-
-inline bool executable(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
+  return fd;
+}
+inline bool fd_open(int fd) { return fd > 0 && fcntl(fd, F_GETFD) != -1; }
+inline void write_all(int fd, const Bytes& b) { ASSERT_EQ(write(fd, b.data(), b.size()), ssize_t(b.size())); }
 
 class IoTest : public ProgramTest {
  protected:
@@ -223,7 +172,6 @@ class IoTest : public ProgramTest {
     return ok ? m->status : -1;
   }
 
-  FakePlatform& clock() { return fake; }
   Control* tail_ = nullptr;
 
  private:
