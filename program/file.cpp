@@ -518,12 +518,22 @@ bool program_save(const char* name) {
     return false;
   }
   static const char* const kSuffix[] = {"", ".bkup", ".bkup2", ".bkup3", ".bkup4"};
-  for (int i = 3; i >= 0; --i) {
+  for (int i = 3; i >= 1; --i) {
     std::string from = fname + kSuffix[i], to = fname + kSuffix[i + 1];
     if (exists_nonempty(from)) std::rename(from.c_str(), to.c_str());
   }
+  // The current file becomes the first backup by a second link, so that the
+  // name never goes missing: a crash from here on leaves the old program or
+  // the new one under it. Where links are not supported, it is moved.
+  const std::string first_backup = fname + kSuffix[1];
+  bool linked = false;
+  if (exists_nonempty(fname)) {
+    ::unlink(first_backup.c_str());
+    linked = ::link(fname.c_str(), first_backup.c_str()) == 0;
+    if (!linked) std::rename(fname.c_str(), first_backup.c_str());
+  }
   if (std::rename(tmp.c_str(), fname.c_str()) != 0) {
-    std::rename((fname + ".bkup").c_str(), fname.c_str());  // put the old one back
+    if (!linked) std::rename(first_backup.c_str(), fname.c_str());  // put the old one back
     std::remove(tmp.c_str());
     return false;
   }

@@ -159,6 +159,7 @@ class QuorProcess {
   bool exists(const std::string& name) const { return std::filesystem::exists(path(name)); }
   const std::string& dir() const { return dir_; }
   uint16_t port() const { return port_; }
+  pid_t pid() const { return pid_; }
 
  private:
   std::string bin_;
