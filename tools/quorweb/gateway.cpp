@@ -42,12 +42,16 @@ bool Gateway::run(std::function<void(Connection&)> fn, int timeout_ms) {
   auto job = std::make_shared<Job>();
   job->fn = std::move(fn);
   std::unique_lock<std::mutex> l(m_);
-  if (!connected_) return false;
+  if (!connected_ || quit_) return false;
   jobs_.push_back(job);
   cv_.notify_all();
-  bool ok = cv_.wait_for(l, std::chrono::milliseconds(timeout_ms), [&] { return job->done || job->dropped || quit_; });
-  if (!ok || !job->done) job->dropped = true;
-  return job->done;
+  auto over = [&] { return job->state == Job::Done || job->state == Job::Dropped; };
+  cv_.wait_for(l, std::chrono::milliseconds(timeout_ms), [&] { return over() || quit_; });
+  if (job->state == Job::Queued) job->state = Job::Dropped;
+  // A running job uses the caller's variables: wait for its end (each of
+  // its commands has a time limit).
+  cv_.wait(l, over);
+  return job->state == Job::Done;
 }
 
 // The modules in program order: their names from the listing ("Module X"
@@ -105,6 +109,7 @@ bool Gateway::open_session() {
       return false;
     }
   }
+  session_start_ = last_alive_ = Clock::now();
   std::lock_guard<std::mutex> l(m_);
   level_ = lv;
   return true;
@@ -191,32 +196,45 @@ void Gateway::loop() {
           if (quit_ || jobs_.empty()) break;
           job = jobs_.front();
           jobs_.pop_front();
-          if (job->dropped) continue;
+          if (job->state != Job::Queued) continue;
+          job->state = Job::Running;
+          running_ = job;
         }
         job->fn(conn_);
         if (!conn_.is_open()) throw std::runtime_error("lost");
         std::lock_guard<std::mutex> l(m_);
-        job->done = true;
+        job->state = Job::Done;
+        running_.reset();
         cv_.notify_all();
       }
-      // An idle operator session times out: keep it alive.
-      static thread_local auto last_alive = Clock::now();
-      if (level() != "none" && Clock::now() - last_alive > std::chrono::seconds(30)) {
+      // The controller ends every session 120 s after it opened unless a
+      // logged-in client says "alive": a logged-in session says so, a
+      // read-only one is opened afresh between two polls.
+      if (level() != "none" && Clock::now() - last_alive_ > std::chrono::seconds(30)) {
         Reply r;
         if (!conn_.command("alive", r, 5000)) throw std::runtime_error("lost");
-        last_alive = Clock::now();
+        last_alive_ = Clock::now();
+      } else if (level() == "none" && Clock::now() - session_start_ > std::chrono::seconds(100)) {
+        if (!open_session()) throw std::runtime_error("lost");
       }
     } catch (const std::exception&) {
       conn_.close();
       std::lock_guard<std::mutex> l(m_);
       connected_ = false;
       ++conn_version_;
-      for (auto& j : jobs_) j->dropped = true;
+      for (auto& j : jobs_) j->state = Job::Dropped;
       jobs_.clear();
+      if (running_) running_->state = Job::Dropped;
+      running_.reset();
       cv_.notify_all();
     }
   }
   conn_.close();
+  std::lock_guard<std::mutex> l(m_);
+  connected_ = false;
+  for (auto& j : jobs_) j->state = Job::Dropped;
+  jobs_.clear();
+  cv_.notify_all();
 }
 
 }  // namespace quorweb

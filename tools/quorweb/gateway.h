@@ -4,6 +4,7 @@
 // Viewers never talk to the controller: they read the latest snapshot.
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -79,11 +80,14 @@ class Gateway {
   std::condition_variable cv_;  // new jobs, new live values, connection changes
   std::string level_ = "none";
   std::vector<Module> modules_;
+  // A job is queued, then running, then done (or dropped: never ran, or
+  // the session broke under it).
   struct Job {
     std::function<void(quorclient::Connection&)> fn;
-    bool done = false;
-    bool dropped = false;
+    enum State { Queued, Running, Done, Dropped } state = Queued;
   };
+  std::shared_ptr<Job> running_;
+  std::chrono::steady_clock::time_point session_start_, last_alive_;
   std::deque<std::shared_ptr<Job>> jobs_;
   std::map<int, int> watchers_;
   struct Live {

@@ -77,7 +77,8 @@
       box.appendChild(el('span', 'label', o.name || o.rows[4]));
       const val = box.appendChild(el('span', 'value', '—'));
       const msg = el('span', 'msg');
-      if (layout.level !== 'none' && fmt <= 11) {
+      // arr[0] of the display description: may this session write at all.
+      if (layout.level !== 'none' && o.arr && o.arr[0] === 1 && fmt <= 11) {
         const slider = o.rows[11] === 4 && lo !== hi;
         const input = el('input');
         input.type = slider ? 'range' : 'number';
