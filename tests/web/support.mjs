@@ -8,7 +8,12 @@ import os from 'node:os';
 import path from 'node:path';
 
 export const BIN = process.env.QUOR_BINARY_DIR || path.resolve('build');
-const started = [];
+const started = [], dirs = [];
+// Whatever way the run ends, nothing it started or made outlives it.
+process.on('exit', () => {
+  for (const p of started) if (p.exitCode === null && p.signalCode === null) p.kill('SIGKILL');
+  for (const d of dirs) fs.rmSync(d, { recursive: true, force: true });
+});
 
 export function freePort() {
   return new Promise((resolve, reject) => {
@@ -55,7 +60,9 @@ export async function stopAll() {
 }
 
 export function tempDir(tag) {
-  return fs.mkdtempSync(path.join(os.tmpdir(), 'quorweb_' + tag + '_'));
+  const d = fs.mkdtempSync(path.join(os.tmpdir(), 'quorweb_' + tag + '_'));
+  dirs.push(d);
+  return d;
 }
 
 export function quorctl(port, args, input) {
