@@ -67,6 +67,15 @@ await runCases([
     await waitFor(async () => (await field('locked').locator('.msg').textContent()) === 'refused by the controller', 3000, 'refusal');
     if (getVar(ctlPort, '!locked') !== 0) throw new Error('locked written');
   }],
+  ['a write from another site is refused', async () => {
+    const body = JSON.stringify({ object: 3, value: 3 });  // the level field
+    for (const headers of [{ 'Content-Type': 'text/plain' },
+      { 'Content-Type': 'application/json', Origin: 'http://elsewhere.example' }]) {
+      const r = await fetch(url + '/api/write/Plant', { method: 'POST', headers, body });
+      if (r.status !== 403) throw new Error('status ' + r.status + ' for ' + JSON.stringify(headers));
+    }
+    if (getVar(ctlPort, '!level') !== 12.5) throw new Error('level changed');
+  }],
   ['a slider write reaches the variable', async () => {
     const s = field('setpoint').locator('input[type=range]');
     await s.evaluate(e => { e.value = 60; e.dispatchEvent(new Event('change')); });

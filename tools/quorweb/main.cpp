@@ -333,8 +333,18 @@ int main(int argc, char** argv) {
     res.set_content(out.dump(), "application/json");
   });
   svr.Post(R"(/api/write/([^/]+))", [&](const httplib::Request& req, httplib::Response& res) {
-    json in = json::parse(req.body, nullptr, false);
     json out{{"ok", false}};
+    // Only the page itself may write: another site's form or script cannot
+    // send a JSON body without a preflight, which is never answered.
+    std::string origin = req.get_header_value("Origin");
+    if (req.get_header_value("Content-Type").rfind("application/json", 0) != 0 ||
+        (!origin.empty() && origin != "http://" + req.get_header_value("Host"))) {
+      res.status = 403;
+      out["error"] = "refused: not from this page";
+      res.set_content(out.dump(), "application/json");
+      return;
+    }
+    json in = json::parse(req.body, nullptr, false);
     int k = module_index(g, req.matches[1]);
     if (in.is_discarded() || !in.contains("object") || !in["object"].is_number_integer() ||
         !in.contains("value") || !in["value"].is_number() || k < 0) {

@@ -104,7 +104,7 @@
     3(o) { place(el('div', 'obj instruction', o.name), o); return null; },
     4(o) {
       const a = place(el('a', 'obj resource', o.name || o.text), o);
-      if (o.text) a.href = o.text;
+      if (/^(https?:\/\/|\/)/.test(o.text || '')) a.href = o.text;  // no script addresses
       return null;
     },
     5(o) {
