@@ -374,15 +374,19 @@ int main(int argc, char** argv) {
         [&g, k](bool) { g.watch(k, -1); });
   });
 
-  std::thread([&svr, set] {
+  // On a signal: end the controller session (no more polls), say "offline"
+  // on the broker, and leave; open browser streams just break.
+  std::thread([&g, &mqtt, set] {
     int sig = 0;
     sigwait(&set, &sig);
-    svr.stop();
+    g.stop();
+    if (mqtt) mqtt->stop();
+    std::_Exit(0);
   }).detach();
   std::fprintf(stderr, "quorweb: listening on %s:%u\n", listen_host.c_str(), unsigned(listen_port));
   bool ok = svr.listen(listen_host, listen_port);
-  if (mqtt) mqtt->stop();
   g.stop();
+  if (mqtt) mqtt->stop();
   if (!ok) {
     std::fprintf(stderr, "quorweb: cannot listen on %s:%u\n", listen_host.c_str(), unsigned(listen_port));
     return 1;
