@@ -85,6 +85,8 @@ export async function plant() {
   const obj = (name, type, x, y, rows = []) => [
     `hinsert|${name}|${type}`, `sconfig||1|${x}|13|0|0`, `sconfig||1|${y}|14|0|1`, ...rows];
   const lines = [
+    // Numbers below are sent as they stand: values are already bit patterns.
+    'raw on',
     // An operator password "oper" for levels 1 to 9 (the programmer's own
     // session would shut every other client out).
     'gpos||0', 'resize||4|2', 'sconfig|oper|4|0|264|2|0', 'sconfig||4|1|3|2|1', 'sconfig||4|9|3|2|2',
