@@ -334,7 +334,7 @@ void engine_apply_break() {
 // How long the execution thread may sleep, in us: zero while a pass can
 // execute or a ten-millisecond tick is already due (a late wake-up catches
 // up at once), otherwise until the next tick (which also covers the next
-// second boundary). Not static: the engine tests ask it too.
+// second boundary).
 i32 idle_wait_us() {
   if (run.load(std::memory_order_relaxed) && thread_ctr.load(std::memory_order_acquire) == 0) {
     if (run_instruction) return 0;

@@ -81,6 +81,9 @@ void start_instruction_loop(int L);
 void exec_iteration();
 // One execution pass.
 void quor_exec();
+// How long the execution thread may sleep before its next iteration, in us
+// (0: a pass or a due tick is waiting).
+i32 idle_wait_us();
 // Moves the editing cursor to a break point the scan has reached. Called by
 // the main thread before it serves a client.
 void engine_apply_break();

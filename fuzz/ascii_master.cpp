@@ -26,23 +26,15 @@ namespace {
 Ascii* serial = nullptr;
 Ascii* tcp = nullptr;
 
-void set_row(Control* c, u16 row, u16 type, u32 value, const char* text = nullptr) {
-  Iparam p;
-  p.set_uint(type, value);
-  p.text = text;
-  if (type == ptype::Ref && !ref_resolve(text, &p.ref)) std::abort();
-  if (!c->sparam(&p, 0, row)) std::abort();
-}
-
 Ascii* make(Control* after, const char* name, u8 com) {
   auto* a = static_cast<Ascii*>(inst_create(TYPE_ASCII, after, name, 1));
-  set_row(a, 4, ptype::Select, com);
+  fuzz_set_row(a, 4, ptype::Select, com);
   if (com == 0) {
-    set_row(a, 5, ptype::Text, 0, "127.0.0.1");
-    set_row(a, 6, ptype::Dec, 8080);
+    fuzz_set_row(a, 5, ptype::Text, 0, "127.0.0.1");
+    fuzz_set_row(a, 6, ptype::Dec, 8080);
   }
-  set_row(a, 2, ptype::Ref, 0, "tx");
-  set_row(a, 9, ptype::Dec, 2);
+  fuzz_set_row(a, 2, ptype::Ref, 0, "tx");
+  fuzz_set_row(a, 9, ptype::Dec, 2);
   if (!a->port || a->port->kind != io_kind::AsciiMaster) std::abort();
   return a;
 }
@@ -66,11 +58,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   a->tx_string = net && (data[0] & 2) ? "GET /values?a=#&b=# HTTP/1.0" : "R #,#";
   a->timeout = 50;
   a->retries = 1;
-  set_row(a, 10, ptype::Dec, data[1] % 32 + 1);  // before RX data: its block grows
+  fuzz_set_row(a, 10, ptype::Dec, data[1] % 32 + 1);  // before RX data: its block grows
   if (ack)
     a->rx = pIdata{};
   else
-    set_row(a, 3, ptype::Ref, 0, "rx");
+    fuzz_set_row(a, 3, ptype::Ref, 0, "rx");
   size_t pattern = std::min<size_t>(data[2] % 32, size - 3);
   a->rx_parse.assign(reinterpret_cast<const char*>(data + 3), pattern);
   data += 3 + pattern, size -= 3 + pattern;

@@ -16,6 +16,7 @@
 #include "io/io_def.h"
 #include "platform/platform.h"
 #include "program/program_new.h"
+#include "program/refs.h"
 
 inline void fuzz_io_setup() {
   static std::unique_ptr<Platform> platform = make_host_platform();
@@ -25,6 +26,16 @@ inline void fuzz_io_setup() {
   inst_build();
   program_new(false);
   create_serial_ports();
+}
+
+// Sets one row of an instruction the target builds; any refusal is a fault
+// of the target itself.
+inline void fuzz_set_row(Control* c, u16 row, u16 type, u32 value, const char* text = nullptr) {
+  Iparam p;
+  p.set_uint(type, value);
+  p.text = text;
+  if (type == ptype::Ref && !ref_resolve(text, &p.ref)) std::abort();
+  if (!c->sparam(&p, 0, row)) std::abort();
 }
 
 // A copy of every "!System" cell, and whether two copies agree bit for bit

@@ -24,22 +24,14 @@ Modbus* rtu = nullptr;
 Modbus* tcp = nullptr;
 Ivar* block = nullptr;
 
-void set_row(Control* c, u16 row, u16 type, u32 value, const char* text = nullptr) {
-  Iparam p;
-  p.set_uint(type, value);
-  p.text = text;
-  if (type == ptype::Ref && !ref_resolve(text, &p.ref)) std::abort();
-  if (!c->sparam(&p, 0, row)) std::abort();
-}
-
 Modbus* make(Control* after, const char* name, u8 com) {
   auto* m = static_cast<Modbus*>(inst_create(TYPE_MODBUS, after, name, 1));
-  set_row(m, 3, ptype::Select, com);
+  fuzz_set_row(m, 3, ptype::Select, com);
   if (com == 0) {
-    set_row(m, 4, ptype::Text, 0, "127.0.0.1");
-    set_row(m, 5, ptype::Dec, 1502);
+    fuzz_set_row(m, 4, ptype::Text, 0, "127.0.0.1");
+    fuzz_set_row(m, 5, ptype::Dec, 1502);
   }
-  set_row(m, 2, ptype::Ref, 0, "blk");
+  fuzz_set_row(m, 2, ptype::Ref, 0, "blk");
   if (!m->port || m->port->kind != io_kind::ModbusMaster) std::abort();
   return m;
 }

@@ -1,14 +1,12 @@
 #include <future>
 #include <vector>
 
+#include "core/engine.h"
 #include "core/hooks.h"
 #include "core/scan_pause.h"
 #include "tests/support/fixture.h"
 #include "tests/support/hook_guard.h"
 #include "tests/support/probe.h"
-
-// The engine's own: how long its thread sleeps after an iteration.
-i32 idle_wait_us();
 
 namespace {
 
