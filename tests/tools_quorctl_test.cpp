@@ -187,7 +187,7 @@ TEST_F(Quorctl, AccessAndConnection) {
   check(run("users"), {"stopped", 3, "", "Connection refused (is the controller running?"});
 }
 
-// Program and file transfer, push and pull through a stand-in compiler.
+// Program and file transfer, push and pull of program text.
 TEST_F(Quorctl, FilesPushAndPull) {
   q.write("f.txt", "file");
   const Case cases[] = {
@@ -209,30 +209,27 @@ TEST_F(Quorctl, FilesPushAndPull) {
   EXPECT_EQ(q.read("copy.txt"), "file");
   EXPECT_EQ(q.read("g.txt"), "file");
 
-  // The stand-in compiler: "build IN -o OUT" copies (a saved program file
-  // stands in for text), "dump IN" prints its size; "bad" fails to build.
-  q.write("quorc.sh",
-          "#!/bin/sh\ncase \"$1:$2\" in\n  build:*bad*) echo \"$2:1:1: expected a module\" >&2; exit 1;;\n"
-          "  build:*) cp \"$2\" \"$4\";;\n  dump:*) echo \"text of $(wc -c < \"$2\") bytes\";;\nesac\n");
-  chmod(q.path("quorc.sh").c_str(), 0755);
-  std::rename(q.path("plant.qrn").c_str(), q.path("plant.qp").c_str());
+  // push and pull through the compiler built into quorctl: the saved
+  // program comes back as text and goes up again; text with a mistake is
+  // refused with its line and column.
+  Ctl c = run("pull plant.qp --file plant.qrn");
+  EXPECT_EQ(c.status, 0) << c.err;
+  EXPECT_NE(q.read("plant.qp").find("module Pump"), std::string::npos) << q.read("plant.qp");
   q.write("bad.qp", "x");
   std::remove(q.path("quor.qrn").c_str());
-  const std::string quorc = "QUORC=" + q.path("quorc.sh");
-  Ctl c = run("push plant.qp", quorc);
+  c = run("push plant.qp");
   EXPECT_EQ(c.status, 0) << c.err;
   EXPECT_EQ(c.out,
             "plant.qp: built and uploaded as plant.qrn, loaded, saved as quor.qrn (the start-up program): "
             "7 modules, 3 instructions; program running\n");
   EXPECT_GT(q.read("quor.qrn").size(), 0u);
-  check(run("push bad.qp", quorc), {"push bad", 1, "", "quorc build failed"});
-  check(run("push plant.qp", "QUORC=/nonexistent"), {"no quorc", 2, "", "cannot run /nonexistent"});
-  check(run("push plant.qp --as quor.qrn", quorc), {"push as", 2, "", "pick another name"});
-  c = run("pull", quorc);
+  check(run("push bad.qp"), {"push bad", 1, "", "bad.qp:1:1: expected"});
+  check(run("push plant.qp --as quor.qrn"), {"push as", 2, "", "pick another name"});
+  c = run("pull");
   EXPECT_EQ(c.status, 0) << c.err;
-  EXPECT_EQ(c.out, "text of " + std::to_string(q.read("quor.qrn").size()) + " bytes\n");
-  EXPECT_EQ(run("pull out.qp --live", quorc).status, 0);
-  EXPECT_EQ(q.read("out.qp").rfind("text of ", 0), 0u);
+  EXPECT_EQ(c.out, q.read("plant.qp"));
+  EXPECT_EQ(run("pull out.qp --live").status, 0);
+  EXPECT_EQ(q.read("out.qp"), q.read("plant.qp"));
   EXPECT_FALSE(q.exists("quorctl-pull.qrn"));
 }
 

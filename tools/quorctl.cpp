@@ -56,12 +56,12 @@ const Command kCommands[] = {
     {"save", cmd_save, "save [FILE]", "save the program (default quor.qrn)", "quorctl save backup.qrn"},
     {"load", cmd_load, "load FILE", "load a program file of the working directory", "quorctl load backup.qrn"},
     {"push", cmd_push, "push FILE.qp [--as NAME.qrn] [--no-save]",
-     "build program text with quorc (beside quorctl, or $QUORC), upload it\n"
+     "build program text (quorc's compiler, built into quorctl), upload it\n"
      "(as FILE.qrn), load it and save it as quor.qrn, the start-up program",
      "quorctl push plant.qp"},
     {"pull", cmd_pull, "pull [OUT.qp] [--file NAME.qrn | --live]",
      "download quor.qrn (or NAME, or with --live the program in memory) and\n"
-     "turn it into program text with quorc dump, to OUT or standard output",
+     "turn it into program text as quorc dump does, to OUT or standard output",
      "quorctl pull plant.qp"},
     {"download", cmd_download, "download FILE [-o OUT]", "fetch a file of the working directory (-o -: stdout)",
      "quorctl download quor1.per -o hist.per"},
@@ -125,7 +125,6 @@ int parse_port(const char* v, const char* from) {
 
 int run(int argc, char** argv) {
   Args a;
-  a.self = argv[0];
   if (const char* env = std::getenv("QUOR_PORT"); env && *env) a.port = parse_port(env, "QUOR_PORT");
   for (int i = 1; i < argc; ++i) {
     std::string s = argv[i];

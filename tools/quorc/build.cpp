@@ -500,4 +500,12 @@ bool build(const std::string& text, std::string* out, std::vector<Diag>* errs, s
   return ok;
 }
 
+bool build_reported(const std::string& text, const std::string& file, std::string* out, std::string* report) {
+  std::vector<Diag> errs;
+  if (build(text, out, &errs)) return true;
+  report->clear();
+  for (const auto& d : errs) *report += format_diag(file, d) + "\n";
+  return false;
+}
+
 }  // namespace quorc

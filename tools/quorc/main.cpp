@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "tools/quorc/host_work.h"
 #include "tools/quorc/quorc.h"
 
 namespace {
@@ -33,29 +34,6 @@ bool read_file(const std::string& path, std::string* out) {
   *out = ss.str();
   return !f.bad();
 }
-
-// Absolute, so that the work directory below does not change its meaning.
-std::string absolute(const std::string& p) {
-  if (p.empty() || p[0] == '/') return p;
-  char buf[4096];
-  return getcwd(buf, sizeof buf) ? std::string(buf) + "/" + p : p;
-}
-
-// The controller library works in a private directory of its own: whatever
-// it records (host actions) lands there and goes with it.
-struct WorkDir {
-  std::string path;
-  WorkDir() {
-    char tmpl[] = "/tmp/quorc_work_XXXXXX";
-    if (mkdtemp(tmpl)) path = tmpl;
-    if (!path.empty() && chdir(path.c_str()) != 0) path.clear();
-  }
-  ~WorkDir() {
-    if (path.empty()) return;
-    std::remove((path + "/host-actions.log").c_str());
-    if (chdir("/") == 0) rmdir(path.c_str());
-  }
-};
 
 }  // namespace
 
@@ -91,31 +69,26 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quorc: cannot read %s: %s\n", in.c_str(), std::strerror(errno));
     return 1;
   }
-  std::string out_abs = absolute(out);
-  WorkDir work;
-  if (work.path.empty()) {
-    std::fprintf(stderr, "quorc: cannot make a work directory in /tmp\n");
-    return 1;
-  }
-  quorc::host_setup();
-
-  if (cmd == "dump") {
-    std::string text, err;
-    if (!quorc::dump(data, &text, &err)) {
-      std::fprintf(stderr, "quorc: %s: %s\n", in.c_str(), err.c_str());
+  std::string result, err;
+  {
+    quorc::HostWork work;
+    if (!work.ok()) {
+      std::fprintf(stderr, "quorc: cannot make a work directory in /tmp\n");
       return 1;
     }
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    bool ok = cmd == "dump" ? quorc::dump(data, &result, &err) : quorc::build_reported(data, in, &result, &err);
+    if (!ok) {
+      if (cmd == "dump") err = "quorc: " + in + ": " + err + "\n";
+      std::fputs(err.c_str(), stderr);
+      return 1;
+    }
+  }
+  if (cmd == "dump") {
+    std::fwrite(result.data(), 1, result.size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
-
-  std::vector<quorc::Diag> errs;
-  std::string bytes;
-  if (!quorc::build(data, &bytes, &errs)) {
-    for (const auto& d : errs) std::fprintf(stderr, "%s\n", quorc::format_diag(in, d).c_str());
-    return 1;
-  }
-  std::ofstream f(out_abs, std::ios::binary | std::ios::trunc);
+  const std::string& bytes = result;
+  std::ofstream f(out, std::ios::binary | std::ios::trunc);
   if (!f.write(bytes.data(), std::streamsize(bytes.size())) || !f.flush()) {
     std::fprintf(stderr, "quorc: cannot write %s\n", out.c_str());
     return 1;

@@ -26,6 +26,10 @@ std::string format_diag(const std::string& file, const Diag& d);
 // file in *out. False with the errors in *errs (at most `max_errors`).
 bool build(const std::string& text, std::string* out, std::vector<Diag>* errs, size_t max_errors = 50);
 
+// build, with the errors as "FILE:LINE:COL: ..." lines in *report (file names
+// the text in them).
+bool build_reported(const std::string& text, const std::string& file, std::string* out, std::string* report);
+
 // The text form of a program file's bytes; false (and a reason in *err)
 // when the controller would not load the file.
 bool dump(const std::string& bytes, std::string* out, std::string* err);

@@ -277,12 +277,4 @@ Program::Var Program::resolve(const std::string& text) {
   fail(EXIT_USAGE, "\"" + base + "\" is in several modules: say which: " + all);
 }
 
-std::string own_directory(const std::string& argv0) {
-  char buf[4096];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  std::string p = n > 0 ? std::string(buf, size_t(n)) : argv0;
-  size_t slash = p.rfind('/');
-  return slash == std::string::npos ? "." : p.substr(0, slash);
-}
-
 }  // namespace quorctl

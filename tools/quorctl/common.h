@@ -38,7 +38,6 @@ struct Args {
   std::string password;
   unsigned long key = 0;
   bool json = false;
-  std::string self;  // argv[0], to find quorc next to quorctl
   std::vector<std::string> cmd;
   std::string where() const { return host + ":" + std::to_string(port); }
 };
@@ -137,6 +136,5 @@ class Program {
 };
 
 // Directory and name of the running executable (for quorc beside it).
-std::string own_directory(const std::string& argv0);
 
 }  // namespace quorctl

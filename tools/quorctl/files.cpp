@@ -1,9 +1,7 @@
 // quorctl: program files, file transfer and the working directory; push and
 // pull of program text through quorc.
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,9 +12,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "tools/quorc/host_work.h"
+#include "tools/quorc/quorc.h"
 #include "tools/quorctl/commands.h"
-
-extern char** environ;
 
 namespace quorctl {
 
@@ -90,48 +88,34 @@ std::string download_checked(const Args& a, const std::string& name) {
   return body;
 }
 
-// The program-text compiler: $QUORC, else quorc beside quorctl.
-std::string find_quorc(const Args& a) {
-  if (const char* q = std::getenv("QUORC"); q && *q) return q;
-  std::string beside = own_directory(a.self) + "/quorc";
-  if (access(beside.c_str(), X_OK) == 0) return beside;
-  fail(EXIT_USAGE, "cannot find quorc: it is not beside quorctl (" + beside + "); set QUORC to its path");
+// Program text to program file bytes, by the compiler linked into quorctl;
+// its messages go to standard error as "FILE:LINE:COL: ...".
+std::string build_text(const std::string& src) {
+  const std::string text = read_local(src);
+  std::string bytes, report;
+  quorc::HostWork work;
+  if (!work.ok()) fail(EXIT_USAGE, "cannot make a work directory in /tmp for the compiler");
+  if (!quorc::build_reported(text, src, &bytes, &report)) {
+    std::fputs(report.c_str(), stderr);
+    fail(EXIT_REFUSED, "quorc build failed (its messages are above)");
+  }
+  return bytes;
 }
 
-// Runs quorc with args; its standard output goes to out_path (or ours).
-void run_quorc(const Args& a, std::vector<std::string> args, const std::string& out_path = "") {
-  std::string bin = find_quorc(a);
-  args.insert(args.begin(), bin);
-  std::vector<char*> argv;
-  for (auto& s : args) argv.push_back(s.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  if (!out_path.empty()) posix_spawn_file_actions_addopen(&fa, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  std::fflush(stdout);
-  pid_t pid;
-  int rc = posix_spawn(&pid, bin.c_str(), &fa, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&fa);
-  if (rc != 0) fail(EXIT_USAGE, "cannot run " + bin + ": " + std::strerror(rc));
-  int st = 0;
-  while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+// Program file bytes to text, on standard output or into out_path.
+void dump_program(const std::string& name, const std::string& bytes, const std::string& out_path) {
+  std::string text, err;
+  {
+    quorc::HostWork work;
+    if (!work.ok()) fail(EXIT_USAGE, "cannot make a work directory in /tmp for the compiler");
+    if (!quorc::dump(bytes, &text, &err)) fail(EXIT_REFUSED, "quorc dump failed: " + name + ": " + err);
   }
-  if (!WIFEXITED(st) || WEXITSTATUS(st) != 0)
-    fail(EXIT_REFUSED, "quorc " + args[1] + " failed (its messages are above)");
+  if (out_path.empty())
+    std::fwrite(text.data(), 1, text.size(), stdout);
+  else
+    write_local(out_path, text);
 }
 
-struct TempDir {
-  std::string path;
-  TempDir() {
-    char t[] = "/tmp/quorctl_XXXXXX";
-    if (!mkdtemp(t)) fail(EXIT_USAGE, std::string("cannot make a temporary directory: ") + std::strerror(errno));
-    path = t;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-};
 
 }  // namespace
 
@@ -263,10 +247,7 @@ int cmd_push(const Args& a, const W& w) {
     as = base.substr(0, base.rfind('.')) + ".qrn";
   }
   if (as == "quor.qrn") usage("--as quor.qrn: push saves the start-up program itself; pick another name");
-  TempDir tmp;
-  const std::string built = tmp.path + "/" + as.substr(as.rfind('/') + 1);
-  run_quorc(a, {"build", src, "-o", built});
-  upload_checked(a, as, read_local(built));
+  upload_checked(a, as, build_text(src));
   Session s(a, Need::programmer);
   if (s.ask("load|" + as).fail()) fail(EXIT_REFUSED, "the controller refused to load " + as + " (uploaded from " + src + ")");
   if (save && s.ask("save|quor.qrn").fail())
@@ -310,10 +291,7 @@ int cmd_pull(const Args& a, const W& w) {
   } else {
     body = download_checked(a, name);
   }
-  TempDir tmp;
-  const std::string file = tmp.path + "/" + name.substr(name.rfind('/') + 1);
-  write_local(file, body);
-  run_quorc(a, {"dump", file}, out);
+  dump_program(name, body, out);
   return 0;
 }
 

@@ -43,18 +43,18 @@ Target page_target(const std::string& which) {
 }
 
 // MODULE, MODULE/N (the N-th instruction), MODULE/DESCRIPTION or MODULE/TYPE.
-Target program_target(Program& p, const std::string& spec) {
+Target program_target(Program& p, const std::string& what) {
   const auto& l = p.listing();
   for (size_t i = 0; i < l.size(); ++i)
-    if (l[i] == "Module " + spec) return {"apos||" + std::to_string(i), l[i], spec, 0};
-  size_t slash = spec.rfind('/');
-  if (slash == std::string::npos) p.module_position(spec);  // throws: no such module
-  const std::string module = spec.substr(0, slash), which = spec.substr(slash + 1);
+    if (l[i] == "Module " + what) return {"apos||" + std::to_string(i), l[i], what, 0};
+  size_t slash = what.rfind('/');
+  if (slash == std::string::npos) p.module_position(what);  // throws: no such module
+  const std::string module = what.substr(0, slash), which = what.substr(slash + 1);
   size_t first = size_t(p.module_position(module));
   std::vector<size_t> lines;
   for (size_t i = first + 1; i < l.size() && l[i].rfind("Module ", 0) != 0; ++i) lines.push_back(i);
   long n = 0;
-  auto pick = [&](size_t i) { return Target{"apos||" + std::to_string(i), l[i], spec, 0}; };
+  auto pick = [&](size_t i) { return Target{"apos||" + std::to_string(i), l[i], what, 0}; };
   if (parse_long(which, &n)) {
     if (n >= 1 && size_t(n) <= lines.size()) return pick(lines[size_t(n - 1)]);
   } else {
@@ -97,8 +97,8 @@ std::string Row::shown() const {
 
 class Params {
  public:
-  Params(Session& s, Program& p, const Args& a, const std::string& spec) : s_(s) {
-    t_ = spec.rfind("--page=", 0) == 0 ? page_target(spec.substr(7)) : program_target(p, spec);
+  Params(Session& s, Program& p, const Args& a, const std::string& what) : s_(s) {
+    t_ = what.rfind("--page=", 0) == 0 ? page_target(what.substr(7)) : program_target(p, what);
   }
   std::vector<Row> read() {
     const std::string n = std::to_string(t_.target);
@@ -215,11 +215,11 @@ void print_rows(const Args& a, const std::vector<Row>& rows) {
 int cmd_params(const Args& a, const W& w) {
   size_t i = 1;
   if (w.size() < 2) usage("params MODULE[/INSTRUCTION] | params --page PAGE");
-  std::string spec = target_arg(w, i);
+  std::string target = target_arg(w, i);
   if (i + 1 != w.size()) usage("params MODULE[/INSTRUCTION] | params --page PAGE");
   Session s(a, Need::none);
   Program p(s);
-  Params params(s, p, a, spec);
+  Params params(s, p, a, target);
   print_rows(a, params.read());
   return 0;
 }
@@ -227,12 +227,12 @@ int cmd_params(const Args& a, const W& w) {
 int cmd_set_param(const Args& a, const W& w) {
   size_t i = 1;
   if (w.size() < 4) usage("set-param MODULE[/INSTRUCTION]|--page PAGE LABEL VALUE");
-  std::string spec = target_arg(w, i);
+  std::string target = target_arg(w, i);
   if (i + 3 != w.size()) usage("set-param MODULE[/INSTRUCTION]|--page PAGE LABEL VALUE");
   const std::string label = w[i + 1], value = w[i + 2];
   Session s(a, Need::programmer);
   Program p(s);
-  Params params(s, p, a, spec);
+  Params params(s, p, a, target);
   auto rows = params.read();
   const Row* row = nullptr;
   for (int pass = 0; pass < 2 && !row; ++pass)
