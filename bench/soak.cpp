@@ -10,7 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "tests/support/soak_run.h"
+#include "bench/soak_run.h"
 
 int main(int argc, char** argv) {
   soak::Options o;

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <sys/mount.h>
 
-#include "tests/support/soak_run.h"
+#include "bench/soak_run.h"
 
 namespace {
 

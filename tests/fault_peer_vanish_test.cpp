@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 
 #include "io/modbus_master.h"
-#include "tests/support/soak_run.h"
+#include "bench/soak_run.h"
 
 namespace {
 

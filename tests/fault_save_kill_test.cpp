@@ -6,7 +6,7 @@
 
 #include <random>
 
-#include "tests/support/soak_run.h"
+#include "bench/soak_run.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // within a generous bound.
 #include <gtest/gtest.h>
 
-#include "tests/support/soak_run.h"
+#include "bench/soak_run.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 // asserted.
 #include <gtest/gtest.h>
 
-#include "tests/support/soak_run.h"
+#include "bench/soak_run.h"
 
 TEST(Soak, ShortRunLosesNothing) {
   soak::Options o;
