@@ -8,9 +8,7 @@
 //     and while it polls four ports.
 #include <arpa/inet.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/modbus_peer.h"
 #include "bench/table.h"
 #include "core/config.h"
 #include "core/engine.h"
@@ -34,8 +33,8 @@
 #include "platform/fake.h"
 #include "platform/platform.h"
 #include "program/program_new.h"
+#include "tests/support/peer_process.h"
 
-extern char** environ;
 
 namespace {
 
@@ -43,50 +42,6 @@ using Clock = std::chrono::steady_clock;
 
 double seconds_since(Clock::time_point t) {
   return std::chrono::duration<double>(Clock::now() - t).count();
-}
-
-struct Peer {
-  pid_t pid = -1;
-  u16 port = 0;
-  ~Peer() {
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-  bool start(const std::string& path) {
-    int out[2];
-    if (pipe(out) != 0) return false;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_addclose(&fa, out[0]);
-    char* argv[] = {const_cast<char*>(path.c_str()), const_cast<char*>("tcp"), nullptr};
-    int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&fa);
-    close(out[1]);
-    if (rc != 0) {
-      pid = -1;
-      close(out[0]);
-      return false;
-    }
-    std::string line;
-    char c;
-    pollfd p{out[0], POLLIN, 0};
-    while (poll(&p, 1, 3000) > 0 && read(out[0], &c, 1) == 1 && c != '\n') line += c;
-    close(out[0]);
-    if (line.rfind("port ", 0) != 0) return false;
-    port = u16(std::atoi(line.c_str() + 5));
-    return true;
-  }
-};
-
-std::string peer_path() {
-  char buf[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return "";
-  std::string self(buf, size_t(n));
-  return self.substr(0, self.rfind('/')) + "/../peers/modbus_peer";
 }
 
 // Baseline: read 10 input registers with blocking send/recv.
@@ -234,31 +189,32 @@ int main() {
   install_hooks();
   inst_build();
   create_serial_ports();
-  std::string path = peer_path();
+  std::string path = modbus_peer_path();
   if (access(path.c_str(), X_OK) != 0) {
     std::printf("modbus_master: the libmodbus peer is not built (install libmodbus-dev); skipped\n");
     return 0;
   }
   constexpr int kPeers = 4;
-  Peer peers[kPeers];
-  for (auto& p : peers)
-    if (!p.start(path)) {
+  PeerProcess peers[kPeers];
+  u16 peer_ports[kPeers];
+  for (int i = 0; i < kPeers; ++i)
+    if ((peer_ports[i] = start_tcp_peer(peers[i], path)) == 0) {
       std::printf("modbus_master: the peer did not start\n");
       return 1;
     }
 
   const int n = 5000;
   std::printf("Modbus TCP, read 10 input registers from a local libmodbus slave\n");
-  double base = plain_client_tps(peers[0].port, n);
+  double base = plain_client_tps(peer_ports[0], n);
   std::printf("  plain blocking client (baseline)        %9.0f transactions/s\n", base);
-  double stepped = stepped_master_tps(peers[0].port, n);
+  double stepped = stepped_master_tps(peer_ports[0], n);
   std::printf("  master, stepped with a manual clock     %9.0f transactions/s (%.0f%% of baseline)%s\n",
               stepped < 0 ? -stepped : stepped, 100.0 * (stepped < 0 ? -stepped : stepped) / base,
               stepped < 0 ? "  SOME FAILED" : "");
 
   const double secs = 2.0;
   std::vector<u16> ports;
-  for (auto& p : peers) ports.push_back(p.port);
+  for (u16 p : peer_ports) ports.push_back(p);
   Jitter idle = run_loop({}, secs);
   Jitter busy = run_loop(ports, secs);
   std::printf("  running controller, %d ports, 10 ms loop %9.0f transactions/s (each port: at most one per ~20 ms gap)\n",

@@ -32,6 +32,7 @@
 #include "platform/platform.h"
 #include "program/program_new.h"
 #include "tests/support/free_port.h"
+#include "bench/modbus_peer.h"
 #include "tests/support/peer_process.h"
 #include "bench/table.h"
 
@@ -39,26 +40,6 @@ namespace {
 
 constexpr int kConnections = 10;
 constexpr double kSeconds = 2.0;
-
-// The reference server's port, from the "port N" line it prints; 0 when
-// it does not say within three seconds.
-u16 peer_port(PeerProcess& peer) {
-  for (int i = 0; i < 300; ++i) {
-    peer.poll();
-    for (const std::string& l : peer.lines())
-      if (l.rfind("port ", 0) == 0) return u16(std::atoi(l.c_str() + 5));
-    usleep(10000);
-  }
-  return 0;
-}
-
-std::string peer_path() {
-  char buf[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return "";
-  std::string self(buf, size_t(n));
-  return self.substr(0, self.rfind('/')) + "/../peers/modbus_peer";
-}
 
 // Ten blocking clients for kSeconds; the answered requests per second, or
 // a negative rate when some reply was wrong.
@@ -122,13 +103,13 @@ int main() {
   install_hooks();
   inst_build();
   create_serial_ports();
-  std::string path = peer_path();
+  std::string path = modbus_peer_path();
   if (access(path.c_str(), X_OK) != 0) {
     std::printf("modbus_slave: the libmodbus peer is not built (install libmodbus-dev); skipped\n");
     return 0;
   }
-  PeerProcess ref({path, "tcp"});
-  u16 ref_port = peer_port(ref);
+  PeerProcess ref;
+  u16 ref_port = start_tcp_peer(ref, path);
   if (ref_port == 0) {
     std::printf("modbus_slave: the reference server did not start\n");
     return 1;

@@ -126,11 +126,7 @@ struct Client {
 
 TEST_F(TwoThreadStress, EveryCommandGroupAgainstARunningScan) {
   PeerProcess peer;
-  u16 peer_port = 0;
-  if (executable(kPeer) && peer.start({kPeer, "tcp"})) {
-    std::string line = peer.read_line();
-    if (line.rfind("port ", 0) == 0) peer_port = u16(std::stoi(line.substr(5)));
-  }
+  const u16 peer_port = executable(kPeer) ? start_tcp_peer(peer, kPeer) : 0;
 
   std::atomic<bool> done{false};
   Client cl;
@@ -254,7 +250,9 @@ TEST_F(TwoThreadStress, EveryCommandGroupAgainstARunningScan) {
   std::printf("%d rounds, %g passes, Modbus status 1 seen %g times\n", rounds, passes_seen, polled);
   EXPECT_GT(rounds, 3);
   EXPECT_GT(passes_seen, 0.0f);  // the scan kept running between the pauses
-  if (peer_port) EXPECT_GT(polled, 0.0f);
+  if (peer_port) {
+    EXPECT_GT(polled, 0.0f);
+  }
   EXPECT_EQ(thread_ctr.load(), 0);
 }
 

@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -147,3 +149,11 @@ class PeerProcess {
   std::string partial_;
   std::vector<std::string> lines_;
 };
+
+// Starts the Modbus TCP peer at path ("PATH tcp"): the port from the "port N"
+// line it prints first, or 0 when it does not start or say so.
+inline uint16_t start_tcp_peer(PeerProcess& peer, const std::string& path) {
+  if (!peer.start({path, "tcp"})) return 0;
+  std::string line = peer.read_line();
+  return line.rfind("port ", 0) == 0 ? uint16_t(std::atoi(line.c_str() + 5)) : 0;
+}
