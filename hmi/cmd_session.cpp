@@ -126,8 +126,7 @@ void cmd_auth(HmiCommand& c) {
     slot = 0;
   }
   // The programmer starts with no current screen object.
-  current_hmi_obj[slot] = nullptr;
-  current_hmi_index[slot] = 0;
+  hmi_slot_no_object(slot);
   reply_one(slot, "prog");
 }
 

@@ -125,10 +125,7 @@ void hmi_forget_object(HMI_object* o) {
   if (!o) return;
   if (hmi_block == o) hmi_block = nullptr;
   for (int s = 0; s < HMI_SLOTS; ++s)
-    if (current_hmi_obj[s] == o) {
-      current_hmi_obj[s] = nullptr;
-      current_hmi_index[s] = 0;
-    }
+    if (current_hmi_obj[s] == o) hmi_slot_no_object(s);
 }
 
 void hmi_forget_module(Module* m) {
@@ -136,11 +133,7 @@ void hmi_forget_module(Module* m) {
   for (HMI_object* o = m->objects; o; o = o->next) hmi_forget_object(o);
   if (hmi_block && hmi_block->module == m) hmi_block = nullptr;
   for (int s = 0; s < HMI_SLOTS; ++s)
-    if (current_hmi_mod[s] == m) {
-      current_hmi_mod[s] = nullptr;
-      current_hmi_obj[s] = nullptr;
-      current_hmi_index[s] = 0;
-    }
+    if (current_hmi_mod[s] == m) hmi_slot_reset(s);
 }
 
 bool hmi_insert(u16 type, const char* name, u16 size, int slot) {

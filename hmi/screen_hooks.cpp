@@ -12,8 +12,7 @@ namespace {
 void select_screen(int session, Module* m) {
   if (session < 0 || session >= HMI_SLOTS) return;
   current_hmi_mod[session] = m;
-  current_hmi_obj[session] = nullptr;
-  current_hmi_index[session] = 0;
+  hmi_slot_no_object(session);
 }
 
 void clear_sessions() {

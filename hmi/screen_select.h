@@ -11,14 +11,3 @@
 // with N1 != 0 from any client. Main thread.
 inline std::string remote_HMI_select;
 inline u8 remote_HMI_select_loop = 255;
-
-// The slot keeps its current screen (or none) but has no current object.
-inline void hmi_slot_no_object(int slot) {
-  current_hmi_obj[slot] = nullptr;
-  current_hmi_index[slot] = 0;
-}
-// The slot starts afresh: no screen, no object.
-inline void hmi_slot_reset(int slot) {
-  current_hmi_mod[slot] = nullptr;
-  hmi_slot_no_object(slot);
-}

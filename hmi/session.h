@@ -27,6 +27,16 @@ inline bool authorize_pending[HMI_SLOTS]{};
 inline Module* current_hmi_mod[HMI_SLOTS]{};
 inline HMI_object* current_hmi_obj[HMI_SLOTS]{};
 inline i32 current_hmi_index[HMI_SLOTS]{};
+// The slot keeps its current screen (or none) but has no current object.
+inline void hmi_slot_no_object(int slot) {
+  current_hmi_obj[slot] = nullptr;
+  current_hmi_index[slot] = 0;
+}
+// The slot starts afresh: no screen, no object.
+inline void hmi_slot_reset(int slot) {
+  current_hmi_mod[slot] = nullptr;
+  hmi_slot_no_object(slot);
+}
 
 // One parsed command: keyword|T|N1|N2|...
 struct HmiCommand {

@@ -205,9 +205,7 @@ int handle_line(int slot, std::string line) {
     quiblet_socket[slot] = client_socket[slot];
     priority_hi[slot] = priority[slot] = 255;
     authorize_pending[slot] = false;
-    current_hmi_mod[slot] = nullptr;
-    current_hmi_obj[slot] = nullptr;
-    current_hmi_index[slot] = 0;
+    hmi_slot_reset(slot);
     send_HMI_response(slot, "ok");
     send_HMI_term(slot);
   } else if (line.find("Disconnect /") != std::string::npos) {
@@ -357,9 +355,7 @@ int slot_adopt(int fd) {
     if (client_socket[s] != 0) continue;
     client_socket[s] = fd;
     quiblet_socket[s] = 0;
-    current_hmi_mod[s] = nullptr;
-    current_hmi_obj[s] = nullptr;
-    current_hmi_index[s] = 0;
+    hmi_slot_reset(s);
     conns[s].reset();
     port_close[s] = 0;
     port_timeout[s] = 120;
@@ -425,9 +421,7 @@ int close_socket(int slot) {
   priority_hi[slot] = priority[slot] = 255;
   authorize_pending[slot] = false;
   // A closed session keeps no screen object: the next one starts afresh.
-  current_hmi_mod[slot] = nullptr;
-  current_hmi_obj[slot] = nullptr;
-  current_hmi_index[slot] = 0;
+  hmi_slot_reset(slot);
   int result = 0;
   if (client_socket[slot]) {
     if (!c.out.empty()) send_all_now(client_socket[slot], c.out);
