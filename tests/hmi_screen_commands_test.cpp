@@ -163,8 +163,7 @@ TEST_F(ScreenCommands, LiveValuesAndTheScreenSwitch) {
   // and the first poll with N1 = 1 takes it.
   login(1, 1, 10);
   login(2, 2, 10);
-  send({"shmiw||0|1"}, 1);
-  send({"shmiw||0|1"}, 2);
+  for (int s : {1, 2}) send({"shmiw||0|1"}, s);
   run({
       {2, "ehmiw|Other|2", "fail\n\r"},
       {1, "ehmiw|Other|5", "fail\n\r"},

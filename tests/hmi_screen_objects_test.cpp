@@ -284,22 +284,17 @@ TEST_F(Screens, LiveValues) {
   v->gexecv(&l);
   EXPECT_EQ(l.value, 0u);
 
-  // gexeci: the static extras and whether this slot may write.
+  // gexeci: the static extras (whether the slot may write is in the
+  // "rhmi" replies of ScreenCommands.LiveValuesAndTheScreenSwitch).
   HMI_format_insert(0, "Off~On");
   EXPECT_TRUE(set(v, 7, ptype::SelSet, 0x101));  // low 8 bits: entry 1
-  v->write_security = 5;
   v->widget = 4;
-  priority[3] = 3, priority_hi[3] = 9;
   Iparam i = hmi_record(3);
   v->gexeci(&i);
   EXPECT_STREQ(i.text, "Off~On");
   EXPECT_EQ(i.count, 5);
-  EXPECT_EQ(i.arr[0], 1u);
   EXPECT_EQ(i.arr[2], OVERFLOW_BITS);
   EXPECT_EQ(i.arr[4], 0xFFFFFFFFu);
-  priority[3] = 6;
-  v->gexeci(&i);
-  EXPECT_EQ(i.arr[0], 0u);
   Iparam e = hmi_record(3);
   v->gexec(&e);
   EXPECT_EQ(e.count, 1);
