@@ -420,10 +420,9 @@ TEST_F(Screens, SearchesAndInstructionObjects) {
   EXPECT_EQ(hmi_inst_index(n, i2), 0);
 
   current_hmi_mod[0] = m;
-  auto* v = add(0, 2, "v");
-  auto* g = add(0, 5, "g");
-  auto* w = add(0, 2, "w");
-  set_ref(v, 4, "level"), set_ref(g, 10, "flow[2]"), set_ref(w, 4, "level");
+  make(0, 2, "v", {{4, ptype::Ref, 0, "level"}});
+  make(0, 5, "g", {{10, ptype::Ref, 0, "flow[2]"}});
+  make(0, 2, "w", {{4, ptype::Ref, 0, "level"}});
   EXPECT_EQ(hmi_var_use(m, 0, "flow[2]"), 1);
   EXPECT_EQ(hmi_var_use(m, 1, "level"), 2);
   EXPECT_EQ(hmi_var_use(m, 3, "level"), 0);  // wraps round once
