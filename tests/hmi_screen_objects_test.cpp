@@ -1,7 +1,8 @@
 // The screen object model: rows, clamps, live values, operator writes,
-// positions, format lists, copies between modules and the program file.
+// moves, format lists, copies between modules and the program file.
+#include <algorithm>
 #include <cmath>
-#include <filesystem>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -13,9 +14,8 @@
 #include "program/cursor.h"
 #include "program/editing.h"
 #include "program/file.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/test_inst.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -58,6 +58,28 @@ class Screens : public TestInstProgram {
     EXPECT_TRUE(hmi_resolve(o->module, name, &p.ref)) << name;
     return o->sparam(&p, 0, row);
   }
+  // One row write: a text, a variable (type Ref) or a number.
+  struct Row {
+    u16 row, type;
+    u32 value;
+    const char* text;
+  };
+  // An object after the slot's current one, its rows written in order.
+  static HMI_object* make(int slot, u16 type, const char* name, std::initializer_list<Row> rows = {}) {
+    HMI_object* o = add(slot, type, name);
+    for (const Row& r : rows)
+      EXPECT_TRUE(r.type == ptype::Ref ? set_ref(o, r.row, r.text)
+                  : r.text             ? set_text(o, r.row, r.type, r.text)
+                                       : set(o, r.row, r.type, r.value))
+          << name << " row " << r.row;
+    return o;
+  }
+  // A record as "type index value: extras text".
+  static std::string rec(const Iparam& p) {
+    std::string s = std::to_string(p.type) + " " + std::to_string(p.ref.index) + " " + std::to_string(p.value) + ":";
+    for (int i = 0; i < p.count; ++i) s += " " + std::to_string(p.arr[i]);
+    return p.text ? s + " " + p.text : s;
+  }
   static Iparam get(HMI_object* o, u16 row) {
     Iparam p{};
     EXPECT_TRUE(o->gparam(&p, 0, row));
@@ -83,52 +105,31 @@ class Screens : public TestInstProgram {
 
 constexpr u32 F(float f) { return std::bit_cast<u32>(f); }
 
-TEST_F(Screens, DescriptorsAndShapes) {
-  struct Case {
-    u16 type;
-    u16 rows;
-    const char* desc;
-  } cases[] = {
-      {0, 4, "}}Attributes}Security level (1-255)"},
-      {1, 7,
-       "}}Attributes}Security level (1-255)}Window control~Leave alone~Hide~Close}Select loop~Loop 1~Loop 2~Loop 3~"
-       "Loop 4~End}Select HMI"},
-      {2, 13,
-       "}}Attributes}Security (1-255)}Variable}Write security (0-255)}Format~0 Decimal Place (DP)~1 Decimal Place "
-       "(DP)~2 DP~3 DP~4 DP~5 DP~Float~Time~Decimal int~Hex int~Selection set~Date~Date/Time}Selection set}Override~"
-       "No~Yes}Min val}Max val}Type~Box~LED~Slide switch~Toggle switch~Slider~Bar~Knob~Meter~Button~Check box~Radio "
-       "button}Style"},
-      {3, 6, "}}Attributes}Security View (1-255)}Instruction}Security Write (1-255)"},
-      {4, 6, "}}Attributes}Security (1-255)}URL/Name}Type~Help~Picture~Program~Historical file"},
-      {5, 19,
-       "}}Attributes}Security (1-255)}Dec pt or Digital~0~1~2~3~4~5~Digital 1~Digital 2}Min val}Max val}Interval~"
-       "5M/1S~10M/2S~30M/5S~1H/10S~2H/20S~4H/1M~8H/2M~1D/5M~2D/10M~7D/1H}Variable 1}Var 2}Var 3}Var 4}Var 5}Caption "
-       "1}Cap 2}Cap 3}Cap 4}Cap 5}Max/Min Type~Constant~Variable"},
-      {6, 15,
-       "}}Attributes}Security (1-255)}Periodic/Event file~None~1~2~3~4}Min val}Max val}Interval~5M/1S~10M/2S~30M/"
-       "5S~1H/10S~2H/20S~4H/1M~8H/2M~1D/5M~2D/10M~7D/1H}Bin/Event}Bin/Event}Bin/Event}Bin/Event}Bin/Event}Max/Min "
-       "Type~Constant~Variable}Graph Type~Periodic~Event"},
-  };
+std::string slurp(const char* f) {
+  std::ifstream in(f, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Row counts bound every access and match the rows the descriptor names.
+TEST_F(Screens, ShapesAndRowBounds) {
+  const u16 rows[HMI_TYPES] = {4, 7, 13, 6, 6, 19, 15};
   hmi_build();
-  const char* type_names[] = {"Frame", "Button", "Variable", "Instruction", "Resource", "Graph_vars",
-                              "Graph_bins/events"};
-  for (const Case& c : cases) {
-    HMI_object* o = hmi_create(c.type, nullptr, "o", 0);
+  for (u16 t = 0; t < HMI_TYPES; ++t) {
+    HMI_object* o = hmi_create(t, nullptr, "o", 0);
     ASSERT_NE(o, nullptr);
     Ilparam sh{}, ex{};
     EXPECT_TRUE(o->lparam(&sh) && o->lexec(&ex));
-    EXPECT_EQ(sh.rows, c.rows) << c.type;
+    EXPECT_EQ(sh.rows, rows[t]) << t;
     EXPECT_EQ(sh.groups + sh.group_rows + ex.groups + ex.group_rows, 0);
     EXPECT_EQ(ex.rows, 1);
-    EXPECT_STREQ(o->dparam(), c.desc) << c.type;
-    EXPECT_EQ(o->num(), c.type);
-    EXPECT_FALSE(o->resize(3));
-    EXPECT_STREQ(hmi_def_use[c.type].name, type_names[c.type]);
-    EXPECT_STREQ(hmi_def_use[c.type].prompt, "none");
+    const char* d = o->dparam();
+    EXPECT_EQ(std::count(d, d + std::strlen(d), '}') + 1, rows[t]) << d;
     Iparam p{};
-    EXPECT_FALSE(o->gparam(&p, 0, c.rows));
+    EXPECT_FALSE(o->gparam(&p, 0, rows[t]));
     EXPECT_FALSE(o->gparam(&p, 1, 0));
-    hmi_delete(c.type, o);
+    hmi_delete(t, o);
   }
   EXPECT_EQ(hmi_create(7, nullptr, "x", 0), nullptr);
 }
@@ -245,8 +246,7 @@ TEST_F(Screens, GraphLimitsConstantsVariablesAndNumbers) {
 TEST_F(Screens, LiveValues) {
   Module* m = module("Plant");
   current_hmi_mod[0] = m;
-  auto* v = static_cast<Variable*>(add(0, 2, "v"));
-  ASSERT_TRUE(set_ref(v, 4, "x[2]"));
+  auto* v = static_cast<Variable*>(make(0, 2, "v", {{4, ptype::Ref, 0, "x[2]"}}));
   struct Case {
     u8 fmt;
     float cell;
@@ -284,65 +284,38 @@ TEST_F(Screens, LiveValues) {
   v->gexecv(&l);
   EXPECT_EQ(l.value, 0u);
 
-  // gexeci: the static extras and whether this slot may write.
-  hmi_format_ptr(0, HMI_format_insert(0, "Off~On"));
+  // gexeci: the static extras (whether the slot may write is in the
+  // "rhmi" replies of ScreenCommands.LiveValuesAndTheScreenSwitch).
+  HMI_format_insert(0, "Off~On");
   EXPECT_TRUE(set(v, 7, ptype::SelSet, 0x101));  // low 8 bits: entry 1
-  v->write_security = 5;
   v->widget = 4;
-  priority[3] = 3, priority_hi[3] = 9;
   Iparam i = hmi_record(3);
   v->gexeci(&i);
   EXPECT_STREQ(i.text, "Off~On");
   EXPECT_EQ(i.count, 5);
-  EXPECT_EQ(i.arr[0], 1u);
   EXPECT_EQ(i.arr[2], OVERFLOW_BITS);
   EXPECT_EQ(i.arr[4], 0xFFFFFFFFu);
-  priority[3] = 6;
-  v->gexeci(&i);
-  EXPECT_EQ(i.arr[0], 0u);
   Iparam e = hmi_record(3);
   v->gexec(&e);
   EXPECT_EQ(e.count, 1);
   EXPECT_EQ(e.arr[0], 4u);
 
   // The other types.
-  auto* b = static_cast<Button*>(add(0, 1, "b"));
-  set(b, 4, 5, 1), set(b, 5, 5, 4), set_text(b, 6, 267, "Boiler");
-  Iparam bp = hmi_record(0);
-  b->gexeci(&bp);
-  EXPECT_EQ(bp.value, 4u);
-  EXPECT_EQ(bp.type, 267);
-  EXPECT_EQ(bp.ref.index, 1);
-  EXPECT_STREQ(bp.text, "Boiler");
-  auto* r = static_cast<Resource*>(add(0, 4, "r"));
-  set_text(r, 4, 264, "help.html"), set(r, 5, 5, 2);
+  auto* r = make(0, 4, "r", {{4, ptype::Text, 0, "help.html"}, {5, ptype::Select, 2}});
   Iparam rp = hmi_record(0);
   r->gexec(&rp);
-  EXPECT_EQ(rp.type, 264);
-  EXPECT_STREQ(rp.text, "help.html");
-  EXPECT_EQ(rp.count, 1);
-  EXPECT_EQ(rp.arr[0], 2u);
+  EXPECT_EQ(rec(rp), "264 0 0: 2 help.html");
   r->gexeci(&rp);
   EXPECT_EQ(rp.count, 0);
-  auto* gv = static_cast<Grafv*>(add(0, 5, "gv"));
-  ASSERT_TRUE(set_ref(gv, 9, "x[2]"));
+  auto* gv = make(0, 5, "gv", {{9, ptype::Ref, 0, "x[2]"}});
   Iparam gp = hmi_record(0);
   gv->gexecv(&gp);
   EXPECT_EQ(gp.value, timec.load());
-  EXPECT_EQ(gp.count, 5);
-  EXPECT_EQ(gp.arr[0], OVERFLOW_BITS);
-  EXPECT_EQ(gp.arr[1], F(86400.0f));
-  auto* gb = static_cast<Grafb*>(add(0, 6, "gb"));
-  set(gb, 4, 5, 2), set(gb, 10, 3, 17), set(gb, 14, 5, 1);
+  EXPECT_EQ(std::vector<u32>(gp.arr, gp.arr + gp.count), (std::vector<u32>{OVERFLOW_BITS, F(86400.0f), OVERFLOW_BITS, OVERFLOW_BITS, OVERFLOW_BITS}));
+  auto* gb = make(0, 6, "gb", {{4, ptype::Select, 2}, {10, ptype::Dec, 17}, {14, ptype::Select, 1}});
   Iparam bb = hmi_record(0);
   gb->gexeci(&bb);
-  EXPECT_EQ(bb.type, 18);
-  EXPECT_EQ(bb.ref.index, 2);
-  EXPECT_EQ(bb.count, 9);
-  EXPECT_EQ(bb.arr[1], F(100.0f));
-  EXPECT_EQ(bb.arr[2], 3u);
-  EXPECT_EQ(bb.arr[5], 17u);
-  EXPECT_EQ(bb.arr[8], 1u);
+  EXPECT_EQ(rec(bb), "18 2 0: 0 " + std::to_string(F(100.0f)) + " 3 0 0 17 0 0 1");
   Iparam f = hmi_record(0);
   EXPECT_TRUE(add(0, 0, "frame")->gexec(&f));
   EXPECT_EQ(f.type, HMI_NO_DISPLAY);
@@ -395,49 +368,26 @@ TEST_F(Screens, OperatorWrites) {
   EXPECT_FALSE(add(0, 0, "f")->sexec(&p, 4));
 }
 
-TEST_F(Screens, InsertDeleteMovePositions) {
+// Moves go after the mover's current object, or first without one; other
+// slots follow their objects. Deleting a module leaves no slot or mark on
+// its screen.
+TEST_F(Screens, MovesAndModuleDeletion) {
   Module* m = module("Plant");
   current_hmi_mod[0] = current_hmi_mod[1] = m;
-  EXPECT_FALSE(hmi_insert(7, "bad", 0, 0));
   EXPECT_FALSE(hmi_insert(0, "End", 0, 0));
   EXPECT_FALSE(hmi_insert(0, "a", 0, 2));  // no current screen
-  add(0, 0, "a");
-  EXPECT_EQ(current_hmi_index[0], 1);
-  add(0, 0, "b"), add(0, 0, "c");
-  current_hmi_obj[0] = nullptr;
-  add(0, 0, "first");  // no current object: first, position 1
-  EXPECT_EQ(names(m), "first a b c");
-  EXPECT_EQ(current_hmi_index[0], 1);
-  EXPECT_TRUE(hmi_rename("one", 0));
+  for (const char* n : {"one", "a", "d", "e"}) add(0, 0, n);
   EXPECT_FALSE(hmi_rename("a|b", 0));
-  // Another slot has "b" current and marked; slot 0 deletes it.
-  current_hmi_obj[1] = m->objects->next->next;
-  current_hmi_index[1] = 3;
-  ASSERT_TRUE(HMI_block(1));
-  current_hmi_obj[0] = current_hmi_obj[1];
-  EXPECT_TRUE(hmi_delete(0));
-  EXPECT_EQ(names(m), "one a c");
-  EXPECT_EQ(current_hmi_obj[0]->name, "c");
-  EXPECT_EQ(current_hmi_index[0], 3);
-  EXPECT_EQ(current_hmi_obj[1], nullptr);
-  EXPECT_EQ(current_hmi_index[1], 0);
-  EXPECT_EQ(hmi_block, nullptr);
-  EXPECT_TRUE(hmi_delete(0));  // the last one: the previous becomes current
-  EXPECT_EQ(current_hmi_obj[0]->name, "a");
-  EXPECT_EQ(current_hmi_index[0], 2);
-
-  // Moves: after the current object, first without one; onto itself nothing.
-  add(0, 0, "d"), add(0, 0, "e");  // one a d e, current e
   current_hmi_obj[1] = m->objects;  // slot 1 on "one"
   ASSERT_TRUE(HMI_block(1));
   EXPECT_TRUE(HMI_move(0));
   EXPECT_EQ(names(m), "a d e one");
   EXPECT_EQ(current_hmi_obj[0], nullptr);
-  EXPECT_EQ(current_hmi_index[1], 4);  // other slots follow their object
-  EXPECT_FALSE(HMI_move(0));           // nothing marked
+  EXPECT_EQ(current_hmi_index[1], 4);
+  EXPECT_FALSE(HMI_move(0));  // nothing marked
   current_hmi_obj[0] = m->objects->next;  // d
   HMI_block(0);
-  EXPECT_TRUE(HMI_move(0));
+  EXPECT_TRUE(HMI_move(0));  // onto itself
   EXPECT_EQ(names(m), "a d e one");
   EXPECT_EQ(hmi_block, current_hmi_obj[0]);  // nothing moved: still marked
   current_hmi_obj[0] = nullptr;
@@ -448,20 +398,11 @@ TEST_F(Screens, InsertDeleteMovePositions) {
   current_hmi_obj[0] = m->objects;
   HMI_block(0);
   EXPECT_FALSE(HMI_move(2));  // not on that slot's screen
-
-  // Clearing the screen and deleting the module leave nothing behind.
-  current_hmi_obj[1] = m->objects;
-  hmi_clear_screen(m);
-  EXPECT_EQ(m->objects, nullptr);
-  EXPECT_EQ(hmi_block, nullptr);
-  EXPECT_EQ(current_hmi_obj[1], nullptr);
-  add(0, 0, "x");
-  HMI_block(0);
+  ASSERT_EQ(hmi_block, m->objects);
   current_instruction = current_module = m;
   ASSERT_TRUE(program_blockstart());
   current_instruction = m;
-  ASSERT_TRUE(program_block());
-  ASSERT_TRUE(program_delete());
+  ASSERT_TRUE(program_block() && program_delete());
   EXPECT_EQ(current_hmi_mod[0], nullptr);
   EXPECT_EQ(current_hmi_obj[0], nullptr);
   EXPECT_EQ(hmi_block, nullptr);
@@ -479,10 +420,9 @@ TEST_F(Screens, SearchesAndInstructionObjects) {
   EXPECT_EQ(hmi_inst_index(n, i2), 0);
 
   current_hmi_mod[0] = m;
-  auto* v = add(0, 2, "v");
-  auto* g = add(0, 5, "g");
-  auto* w = add(0, 2, "w");
-  set_ref(v, 4, "level"), set_ref(g, 10, "flow[2]"), set_ref(w, 4, "level");
+  make(0, 2, "v", {{4, ptype::Ref, 0, "level"}});
+  make(0, 5, "g", {{10, ptype::Ref, 0, "flow[2]"}});
+  make(0, 2, "w", {{4, ptype::Ref, 0, "level"}});
   EXPECT_EQ(hmi_var_use(m, 0, "flow[2]"), 1);
   EXPECT_EQ(hmi_var_use(m, 1, "level"), 2);
   EXPECT_EQ(hmi_var_use(m, 3, "level"), 0);  // wraps round once
@@ -513,33 +453,25 @@ TEST_F(Screens, SearchesAndInstructionObjects) {
 
 TEST_F(Screens, FormatLists) {
   EXPECT_EQ(HMI_format_insert(0, "Off~On"), 1);
-  EXPECT_EQ(HMI_format_insert(0, "Low~High"), 2);
-  EXPECT_EQ(HMI_format_insert(0, "Off~On"), 1);
-  EXPECT_EQ(HMI_format_insert(0, "{null}"), 3);
-  EXPECT_EQ(HMI_format_insert(0, "{null}"), 4);  // never the same
-  EXPECT_EQ(HMI_format_insert(33, "x"), 0);
+  EXPECT_EQ(HMI_format_insert(0, "{null}"), 2);
+  EXPECT_EQ(HMI_format_insert(0, "{null}"), 3);  // never the same
   EXPECT_EQ(HMI_format_insert(0, "a|b"), 0);
   EXPECT_EQ(HMI_format_insert(0, nullptr), 0);
-  EXPECT_EQ(hmi_format_ptr(33, 1), nullptr);
   EXPECT_EQ(hmi_format_ptr(0, 0), nullptr);
-  EXPECT_EQ(hmi_format_index(0, hmi_format_ptr(0, 2)), 2);
-  EXPECT_EQ(hmi_format_index(1, hmi_format_ptr(0, 2)), 0);
-  hmi_format_ptr(0, 4)->new_name("");
-  EXPECT_EQ(hmi_format_ptr(0, 4)->name(), nullptr);
+  EXPECT_EQ(hmi_format_index(1, hmi_format_ptr(0, 2)), 0);  // not in that list
 
   // Deleting an entry: those pointing at it let go, later positions shift.
   Module* m = module("Plant");
   current_hmi_mod[0] = m;
-  auto* v = static_cast<Variable*>(add(0, 2, "v"));
-  set(v, 7, ptype::SelSet, 2);
+  auto* v = static_cast<Variable*>(make(0, 2, "v", {{7, ptype::SelSet, 2}}));
   per_vformat[1] = hmi_format_ptr(0, 2);
   hmi_format* third = hmi_format_ptr(0, 3);
   EXPECT_FALSE(HMI_format_delete(0, 0));
-  EXPECT_FALSE(HMI_format_delete(0, 9));
   EXPECT_TRUE(HMI_format_delete(0, 2));
   EXPECT_EQ(v->selection, nullptr);
   EXPECT_EQ(per_vformat[1], nullptr);
   EXPECT_EQ(hmi_format_ptr(0, 2), third);
+  EXPECT_EQ(hmi_format_index(0, third), 2);
 
   // At most 255 entries per list (positions travel in 8 bits).
   for (int i = 0; i < 300; ++i) HMI_format_append(5, ("f" + std::to_string(i)).c_str());
@@ -555,19 +487,18 @@ TEST_F(Screens, CopyRebindsInReceivingModule) {
   Module* b = module("B", {"b1", "b2"});
   HMI_format_insert(TestInst::type, "Panel");
   current_hmi_mod[0] = a;
-  auto* v = static_cast<Variable*>(add(0, 2, "lamp"));
-  set_ref(v, 4, "level[3]");
-  set(v, 6, 5, 8);
-  auto* g = static_cast<Grafv*>(add(0, 5, "trend"));
-  set_ref(g, 8, "#shared");
-  set_text(g, 5, 264, "low");  // made in A, and again in B by the copy
-  set(g, 18, 5, 1);
-  auto* io = static_cast<Instruction*>(add(0, 3, "panel"));
-  set(io, 4, 10, 2 | (1u << 16));
+  HMI_object* objs[] = {
+      make(0, 2, "lamp", {{4, ptype::Ref, 0, "level[3]"}, {6, ptype::Select, 8}}),
+      // min is made in A, and again in B by the copy
+      make(0, 5, "trend", {{8, ptype::Ref, 0, "#shared"}, {5, ptype::Text, 0, "low"}, {18, ptype::Select, 1}}),
+      make(0, 3, "panel", {{4, ptype::InstFormat, 2 | (1u << 16)}}),
+  };
+  auto* g = static_cast<Grafv*>(objs[1]);
+  auto* io = static_cast<Instruction*>(objs[2]);
   ASSERT_EQ(io->inst, a->next->next);
 
   current_hmi_mod[1] = b;
-  for (HMI_object* o : {static_cast<HMI_object*>(v), static_cast<HMI_object*>(g), static_cast<HMI_object*>(io)}) {
+  for (HMI_object* o : objs) {
     current_hmi_obj[0] = o;
     ASSERT_TRUE(HMI_block(0));
     ASSERT_TRUE(HMI_copy(1));
@@ -581,45 +512,37 @@ TEST_F(Screens, CopyRebindsInReceivingModule) {
   EXPECT_EQ(cv->var.var, var(b, "level"));
   EXPECT_EQ(cv->var.index, 3);
   EXPECT_EQ(var(b, "level")->size, 3);
-  EXPECT_EQ(cv->fmt, 8);
   EXPECT_EQ(cg->vars[0].var, g->vars[0].var);  // loop scope: the same variable
   EXPECT_EQ(cg->min_var.var, var(b, "low"));
-  EXPECT_EQ(cg->kind, 1);
   EXPECT_EQ(ci->inst, b->next->next);
   EXPECT_EQ(ci->screen_format, io->screen_format);
   EXPECT_FALSE(HMI_copy(1));  // nothing marked any more
 }
 
-TEST_F(Screens, SaveLoadByteExact) {
-  auto dir = fs::temp_directory_path() / ("quor_screens_" + std::to_string(getpid()));
-  fs::create_directories(dir);
-  auto old = fs::current_path();
-  fs::current_path(dir);
-  auto slurp = [](const char* f) {
-    std::ifstream in(f, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  };
-
+// Every object type through the program file, byte for byte; then the
+// module imported into another program, whose format lists it joins, and
+// copied as a block: the objects always show their own module.
+TEST_F(Screens, SaveLoadImportAndModuleCopy) {
+  InTempDir tmp;
   Module* m = module("Plant", {"i1", "i2"});
   HMI_format_insert(0, "Off~On");
   HMI_format_append(0, "");  // an entry without text keeps its place
   HMI_format_insert(0, "A~B~C");
   HMI_format_insert(TestInst::type, "In}Text}Gain");
   current_hmi_mod[0] = m;
-  add(0, 0, "frame");
-  set(current_hmi_obj[0], 0, 13, u32(-20));
-  add(0, 1, "go"), set_text(current_hmi_obj[0], 6, 267, "Boiler"), set(current_hmi_obj[0], 5, 5, 4);
-  auto* v = add(0, 2, "lamp");
-  set_ref(v, 4, "tank[2]"), set(v, 7, 9, 3), set(v, 10, 0, F(5.5f));
-  add(0, 3, "panel"), set(current_hmi_obj[0], 4, 10, 2 | (1u << 16));
-  add(0, 4, "help"), set_text(current_hmi_obj[0], 4, 264, "help.html");
-  // Kind Variable is written last but min/max come first in the file.
-  auto* g = add(0, 5, "trend");
-  set_ref(g, 8, "tank"), set_text(g, 13, 264, "Tank"), set_text(g, 5, 264, "tank"), set_text(g, 6, 264, "99");
-  set(g, 18, 5, 1);
-  add(0, 6, "bins"), set(current_hmi_obj[0], 8, 3, 77);
+  make(0, 0, "frame", {{0, ptype::XPos, u32(-20)}});
+  make(0, 1, "go", {{6, ptype::ScreenName, 0, "Boiler"}, {5, ptype::Select, 4}});
+  make(0, 2, "lamp", {{4, ptype::Ref, 0, "tank[2]"}, {7, ptype::SelSet, 3}, {10, ptype::Float, F(5.5f)}});
+  make(0, 3, "panel", {{4, ptype::InstFormat, 2 | (1u << 16)}});
+  make(0, 4, "help", {{4, ptype::Text, 0, "help.html"}});
+  // Kind Variable is set last but min/max come first in the file.
+  make(0, 5, "trend",
+       {{8, ptype::Ref, 0, "tank"},
+        {13, ptype::Text, 0, "Tank"},
+        {5, ptype::Text, 0, "tank"},
+        {6, ptype::Text, 0, "99"},
+        {18, ptype::Select, 1}});
+  make(0, 6, "bins", {{8, ptype::Dec, 77}});
   m->new_hmi_desc("Plant screen");
   m->screen_settings[2] = 7;
   current_hmi_mod[0] = static_cast<Module*>(loop_start[4]);
@@ -654,29 +577,11 @@ TEST_F(Screens, SaveLoadByteExact) {
   EXPECT_EQ(trend->caption(0), "Tank");
   EXPECT_EQ(static_cast<Module*>(loop_start[4])->objects->name, "end frame");
 
-  fs::current_path(old);
-  fs::remove_all(dir);
-}
-
-TEST_F(Screens, ModuleImportAndBlockCopyKeepWhatObjectsShow) {
-  auto dir = fs::temp_directory_path() / ("quor_screens_imp_" + std::to_string(getpid()));
-  fs::create_directories(dir);
-  auto old = fs::current_path();
-  fs::current_path(dir);
-
-  Module* m = module("Pumps", {"i1", "i2"});
-  HMI_format_insert(0, "unused"), HMI_format_insert(0, "Off~On");
-  HMI_format_insert(TestInst::type, "x"), HMI_format_insert(TestInst::type, "Panel");
-  current_hmi_mod[0] = m;
-  auto* lamp = add(0, 2, "lamp");
-  set_ref(lamp, 4, "tank[1]"), set(lamp, 7, 9, 2);
-  set(add(0, 3, "panel"), 4, 10, 2 | (2u << 16));
-  ASSERT_TRUE(program_save("other.qrn"));
-
+  // Import: only the entries the objects use join the lists, found by text.
   program_new(false);
-  HMI_format_insert(0, "Mine"), HMI_format_insert(0, "Other"), HMI_format_insert(0, "Off~On");
-  HMI_format_insert(TestInst::type, "Panel");
-  FILE* f = std::fopen("other.qrn", "rb");
+  HMI_format_insert(0, "Mine"), HMI_format_insert(0, "Other"), HMI_format_insert(0, "A~B~C");
+  HMI_format_insert(TestInst::type, "x"), HMI_format_insert(TestInst::type, "In}Text}Gain");
+  FILE* f = std::fopen("a.qrn", "rb");
   ASSERT_TRUE(f);
   STR_PTR list;
   std::string name;
@@ -684,31 +589,27 @@ TEST_F(Screens, ModuleImportAndBlockCopyKeepWhatObjectsShow) {
   move_next_module(f, name);  // past "Loop_1"
   ASSERT_TRUE(module_insert(f, &list, 0));
   std::fclose(f);
-  auto* pm = static_cast<Module*>(current_module);
-  ASSERT_EQ(pm->desc, "Pumps");
-  EXPECT_EQ(hmi_format_count(0), 3);  // merged, not appended
-  auto* v = static_cast<Variable*>(pm->objects);
-  auto* io = static_cast<Instruction*>(v->next);
-  EXPECT_EQ(v->selection, hmi_format_ptr(0, 3));
-  EXPECT_EQ(v->var.var, var(pm, "tank"));
-  EXPECT_EQ(io->inst, pm->next->next);
-  EXPECT_EQ(io->screen_format, hmi_format_ptr(TestInst::type, 1));
+  pm = static_cast<Module*>(current_module);
+  ASSERT_EQ(pm->desc, "Plant");
+  EXPECT_EQ(hmi_format_count(0), 3);
+  lamp = static_cast<Variable*>(pm->objects->next->next);
+  panel = static_cast<Instruction*>(lamp->next);
+  EXPECT_EQ(lamp->selection, hmi_format_ptr(0, 3));
+  EXPECT_EQ(lamp->var.var, var(pm, "tank"));
+  EXPECT_EQ(panel->inst, pm->next->next);
+  EXPECT_EQ(panel->screen_format, hmi_format_ptr(TestInst::type, 2));
 
-  // A module block copied after itself: the copy's objects show the copy.
   current_instruction = current_module = pm;
   ASSERT_TRUE(program_blockstart() && program_block());
   current_instruction = pm->next->next;
   ASSERT_TRUE(program_copy());
   auto* cm = pm->next_module;
-  ASSERT_EQ(cm->desc, "Pumps");
-  EXPECT_EQ(names(cm), "lamp panel");
-  auto* cv = static_cast<Variable*>(cm->objects);
+  ASSERT_EQ(cm->desc, "Plant");
+  EXPECT_EQ(names(cm), names(pm));
+  auto* cv = static_cast<Variable*>(cm->objects->next->next);
   EXPECT_EQ(cv->var.var, var(cm, "tank"));
-  EXPECT_NE(cv->var.var, v->var.var);
+  EXPECT_NE(cv->var.var, lamp->var.var);
   EXPECT_EQ(static_cast<Instruction*>(cv->next)->inst, cm->next->next);
-
-  fs::current_path(old);
-  fs::remove_all(dir);
 }
 
 }  // namespace
