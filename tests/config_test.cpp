@@ -98,42 +98,35 @@ TEST_F(Config, DefaultsAfterNewProgram) {
 }
 
 TEST_F(Config, ResizeClampsAndKeepsEntries) {
-  ASSERT_TRUE(set_text(0, 2, 0, "second"));
+  // Each list: its count, an entry's text, and two resizes clamped to 2 and
+  // the list's most.
+  struct List {
+    u8 page;
+    u16* count;
+    u16 g;
+    const char* text;
+    u32 small, big, most;
+  };
+  const List lists[] = {{0, &gen_num, 2, "second", 1, 500, 128},
+                        {2, &con_num, 1, "a@b.c", 0, 99, 20},
+                        {3, &per_bins[0], 2, "flow", 1, 5000, 1024},
+                        {10, &evt_events[3], 1, "trip", 1, 2000, 1024}};
+  ASSERT_TRUE(set(3, 2, 2, ptype::Dec, 7));
+  for (const List& l : lists) {
+    ASSERT_TRUE(set_text(l.page, l.g, 0, l.text));
+    gen_sel = l.page;
+    gen_resize(l.small);
+    EXPECT_EQ(*l.count, 2) << int(l.page);
+    gen_resize(l.big);
+    EXPECT_EQ(*l.count, l.most) << int(l.page);
+    EXPECT_STREQ(text(l.page, l.g, 0), l.text);
+  }
+  EXPECT_EQ(value(0, 128, 1), 255u);  // new entries grant nothing
+  EXPECT_EQ(text(2, 20, 0), nullptr);
+  EXPECT_EQ(value(3, 2, 2), 7u);
+  EXPECT_EQ(per_bins[1], 2);  // the other files are untouched
   gen_sel = 0;
   EXPECT_EQ(gen_resize(1), 0xFFFFFFFFu);
-  EXPECT_EQ(gen_num, 2);
-  gen_resize(500);
-  EXPECT_EQ(gen_num, 128);
-  EXPECT_STREQ(text(0, 2, 0), "second");
-  EXPECT_EQ(value(0, 128, 1), 255u);  // new entries grant nothing
-
-  ASSERT_TRUE(set_text(2, 1, 0, "a@b.c"));
-  gen_sel = 2;
-  gen_resize(0);
-  EXPECT_EQ(con_num, 2);
-  gen_resize(99);
-  EXPECT_EQ(con_num, 20);
-  EXPECT_STREQ(text(2, 1, 0), "a@b.c");
-  EXPECT_EQ(text(2, 20, 0), nullptr);
-
-  ASSERT_TRUE(set_text(3, 2, 0, "flow"));
-  ASSERT_TRUE(set(3, 2, 2, ptype::Dec, 7));
-  gen_sel = 3;
-  gen_resize(5000);
-  EXPECT_EQ(per_bins[0], 1024);
-  EXPECT_EQ(per_bins[1], 2);  // the other files are untouched
-  gen_resize(3);
-  EXPECT_STREQ(text(3, 2, 0), "flow");
-  EXPECT_EQ(value(3, 2, 2), 7u);
-
-  ASSERT_TRUE(set_text(10, 1, 0, "trip"));
-  gen_sel = 10;
-  gen_resize(1);
-  EXPECT_EQ(evt_events[3], 2);
-  gen_resize(2000);
-  EXPECT_EQ(evt_events[3], 1024);
-  EXPECT_STREQ(text(10, 1, 0), "trip");
-
   gen_sel = 1;
   EXPECT_EQ(gen_resize(7), 0xFFFFFFFFu);  // the ports are fixed
 }

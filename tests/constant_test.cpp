@@ -149,28 +149,28 @@ TEST_F(ConstantTest, Modes) {
   set_float(2, 20);
   set_float(3, 30);
 
-  scan(true);  // Normal: every scan
-  EXPECT_EQ(cell("sp[1]"), 20.0f);
-  poke("sp[1]", 5);
-  scan(false);
-  EXPECT_EQ(cell("sp[1]"), 20.0f);
-
-  set_choice(2, Constant::Startup);
-  poke("sp[1]", 5);
-  scan(false);
-  EXPECT_EQ(cell("sp[1]"), 5.0f);  // a client's change persists
-  scan(true);
-  EXPECT_EQ(cell("sp[1]"), 20.0f);
-
-  set_choice(2, Constant::Disable);
-  scan(true);
-  poke("sp[2]", 1);
-  scan(true);
-  EXPECT_EQ(cell("sp[2]"), 1.0f);
-
-  set_choice(2, Constant::Capture);
-  scan(true);
-  EXPECT_EQ(cell("sp[2]"), 30.0f);
+  // {mode to set (-1: as it is), cell a client sets first and its value,
+  // whether the scan is the run's first, the cell afterwards}.
+  struct Step {
+    int mode;
+    const char* poke;
+    float v;
+    bool first;
+    const char* cell;
+    float want;
+  };
+  const Step steps[] = {{-1, nullptr, 0, true, "sp[1]", 20},  // Normal: every scan
+                        {-1, "sp[1]", 5, false, "sp[1]", 20},
+                        {Constant::Startup, "sp[1]", 5, false, "sp[1]", 5},  // a client's change persists
+                        {-1, nullptr, 0, true, "sp[1]", 20},
+                        {Constant::Disable, "sp[2]", 1, true, "sp[2]", 1},
+                        {Constant::Capture, nullptr, 0, true, "sp[2]", 30}};
+  for (const Step& t : steps) {
+    if (t.mode >= 0) set_choice(2, u32(t.mode));
+    if (t.poke) poke(t.poke, t.v);
+    scan(t.first);
+    EXPECT_EQ(cell(t.cell), t.want) << t.mode << ' ' << t.cell;
+  }
   poke("sp[2]", 33);
   scan(false);  // taken into the table
   EXPECT_EQ(get(3, 0).f(), 33.0f);
@@ -254,61 +254,22 @@ TEST_F(ConstantTest, FailedCaptureWritesAreRetried) {
     return std::bit_cast<float>(b);
   };
 
-  struct Case {
-    const char* what;
-    void (*fail)();
-    void (*mend)(const std::string&);
-  };
-  const Case cases[] = {
-      {"vanished", [] { std::remove(PROGRAM_FILE); },
-       [](const std::string& s) { std::ofstream(PROGRAM_FILE, std::ios::binary) << s; }},
-      {"read-only", [] { chmod(PROGRAM_FILE, 0444); }, [](const std::string&) { chmod(PROGRAM_FILE, 0644); }},
-  };
   float v = 10;
-  for (const Case& k : cases) {
-    if (std::string(k.what) == "read-only" && geteuid() == 0) continue;  // root writes anyway
+  for (bool read_only : {false, true}) {  // the file vanished, or is read-only
+    if (read_only && geteuid() == 0) continue;  // root writes anyway
     scan(true);
-    k.fail();
+    if (read_only) chmod(PROGRAM_FILE, 0444);
+    else std::remove(PROGRAM_FILE);
     poke("sp", ++v);
     scan(false);
-    EXPECT_EQ(get(1, 0).f(), v) << k.what;  // taken into the table
-    k.mend(saved);
-    EXPECT_NE(stored(), v) << k.what;
+    EXPECT_EQ(get(1, 0).f(), v) << read_only;  // taken into the table
+    if (read_only) chmod(PROGRAM_FILE, 0644);
+    else std::ofstream(PROGRAM_FILE, std::ios::binary) << saved;
+    EXPECT_NE(stored(), v) << read_only;
     // Tried again a second later, with no new change.
     fake.advance_us(1'000'000);
     update_time();
     scan(false);
-    EXPECT_EQ(stored(), v) << k.what;
+    EXPECT_EQ(stored(), v) << read_only;
   }
-}
-
-// With the program file's own writer and reader: a captured value survives
-// a reload without a save.
-TEST_F(ConstantTest, CaptureSurvivesAReload) {
-  InTempDir dir;
-
-  set_ref("sp");
-  set_choice(2, Constant::Capture);
-  set_float(1, 1.5f);
-  Iparam t{.text = "pressure", .type = ptype::Text};
-  c->sparam(&t, 1, 1);
-  ASSERT_TRUE(program_save(PROGRAM_FILE));
-  ASSERT_EQ(run_inst_update, 1);
-  ASSERT_NE(c->file_pos, 0u);
-
-  scan(true);
-  poke("sp[2]", 7.25f);  // an operator's change
-  scan(false);
-
-  ASSERT_TRUE(program_load(nullptr, 0));
-  Constant* loaded = nullptr;
-  for (Control* x = loop_start[0]; x; x = x->next)
-    if (x->num() == 3) loaded = static_cast<Constant*>(x);
-  ASSERT_NE(loaded, nullptr);
-  c = loaded;
-  EXPECT_EQ(get(3, 0).f(), 7.25f);
-  EXPECT_EQ(get(1, 0).f(), 1.5f);
-  EXPECT_STREQ(get(1, 1).text, "pressure");
-  EXPECT_EQ(var_pointer(get(0, 0).ref), "sp");
-
 }

@@ -45,21 +45,6 @@ const RowTable<Sample> Sample::rows{
 
 }  // namespace
 
-TEST(ControlList, LinksAndCaption) {
-  Control a(nullptr, "a");
-  Control c(&a, "c");
-  Control b(&a, "b");  // goes between a and c
-  EXPECT_TRUE(a.next == &b && b.next == &c && c.prev == &b);
-  b.new_desc(nullptr);
-  EXPECT_EQ(b.desc, "b");
-  b.new_desc("bee");
-  EXPECT_EQ(b.desc, "bee");
-  {
-    Control d(&c, "d");
-  }
-  EXPECT_EQ(c.next, nullptr);
-}
-
 TEST(ParameterRows, DescriptorShapeAndAddressing) {
   Sample s(nullptr, "s");
   EXPECT_STREQ(s.dparam(), "Output}Mode~Normal~Startup~Capture}Count}Value}Description");

@@ -118,45 +118,40 @@ class Programming : public Session {
   const std::string whole = "Module Loop_1\n" + from_tank + loop2_on;
 };
 
-TEST_F(Programming, PagesAndCursorMoves) {
+TEST_F(Programming, PagesSearchesAndWalks) {
   const std::string from_drain = "  Timer Drain\n If go\n  Expression calc\n EndIf \n" + loop2_on;
-  run({{"start", whole}, {"refresh", whole}, {"loop||2", loop2_on}, {"loop||0", F}, {"loop||5", F},
-       {"apos||3", "  Timer Drain\n\r"}, {"rapos", "3\n\r"}, {"refresh", from_drain}, {"apos||12", F},
-       {"apos||-1", F}, {"apos||0", "Module Loop_1\n\r"}, {"inst||3", from_drain}, {"inst||-2", from_tank + loop2_on},
-       {"mod||1", loop2_on}, {"mod||-2", whole}, {"inst||-5", whole},  // stops at the program start
+  run({{"start", whole}, {"refresh", whole}, {"loop||2", loop2_on}, {"apos||3", "  Timer Drain\n\r"},
+       {"rapos", "3\n\r"}, {"refresh", from_drain}, {"apos||-1", F}, {"apos||0", "Module Loop_1\n\r"},
+       {"inst||3", from_drain}, {"inst||-2", from_tank + loop2_on}, {"mod||1", loop2_on}, {"mod||-2", whole},
+       {"inst||-5", whole},  // stops at the program start
        {"alist", whole},
        // Rows of the page: pos, posh, up, down, pgup, pgdn.
-       {"apos||1", ANY}, {"refresh", ANY}, {"pos||3", "cur 3\n\r"}, {"name", "go\n\r"}, {"pos||50", F},
-       {"posh||1", OK}, {"name", "Fill\n\r"}, {"pos||2", "cur 2\n\r"}, {"name", "Drain\n\r"},
-       {"posh||6", F},  // runs into Loop_2
-       {"name", "Tank\n\r"}, {"up", "Module Loop_1\n\r"}, {"up", F},
-       {"down", F},     // the program is shorter than a page
+       {"apos||1", ANY}, {"refresh", ANY}, {"pos||3", "cur 3\n\r"}, {"name", "go\n\r"}, {"posh||1", OK},
+       {"name", "Fill\n\r"}, {"pos||2", "cur 2\n\r"}, {"name", "Drain\n\r"}, {"posh||6", F},  // runs into Loop_2
+       {"name", "Tank\n\r"}, {"up", "Module Loop_1\n\r"},
+       {"down", F},      // the program is shorter than a page
        {"pgdn", whole},  // the last lines of the program
-       {"pgup", whole}});
-}
-
-TEST_F(Programming, SearchesAndWalks) {
-  const std::string from_drain = "  Timer Drain\n If go\n  Expression calc\n EndIf \n" + loop2_on;
-  run({{"apos||3", ANY}, {"sconfig|level|0|0|263|0|0", ""}, {"start", ANY}, {"varp|lev", from_drain},
-       {"varp|-Tank", from_tank + loop2_on}, {"varp|-Tank", F},  // never the cursor itself
-       {"rapos", "1\n\r"}, {"varp|lev|1", F},                    // descriptions only
+       {"pgup", whole},
+       // Searches by variable, description and type.
+       {"apos||3", ANY}, {"sconfig|level|0|0|263|0|0", ""}, {"start", ANY}, {"varp|lev", from_drain},
+       {"varp|-Tank", from_tank + loop2_on}, {"rapos", "1\n\r"}, {"varp|lev|1", F},  // descriptions only
        {"varp|go|1", " If go\n  Expression calc\n EndIf \n" + loop2_on}, {"ipos||23", " EndIf \n" + loop2_on},
        {"ipos||-13", from_drain}, {"ipos||30", from_drain}});
 
   // Walks over a loop and the program, each ended by "fail" with the
-  // cursor back where it was.
+  // cursor back where it was; the End line is not sent.
+  auto walk = [&](const char* start, int want, const char* last_want) {
+    EXPECT_EQ(x(start), "Module Loop_1\n\r");
+    int n = 0;
+    std::string last;
+    for (std::string r; (r = x("lnxt")) != F && n < 20; ++n) last = r;
+    EXPECT_EQ(n, want) << start;
+    EXPECT_EQ(last, last_want) << start;
+  };
   x("apos||2");
-  EXPECT_EQ(x("llt"), "Module Loop_1\n\r");
-  int n = 0;
-  while (x("lnxt") != "fail\n\r" && n < 20) ++n;
-  EXPECT_EQ(n, 6);  // Tank .. EndIf
-  EXPECT_EQ(x("lpt"), "Module Loop_1\n\r");
-  n = 0;
-  std::string last;
-  for (std::string r; (r = x("lnxt")) != "fail\n\r" && n < 20; ++n) last = r;
-  EXPECT_EQ(n, 10);  // up to Loop_4; the End line is not sent
-  EXPECT_EQ(last, "Module Loop_4\n\r");
-  EXPECT_EQ(x("lnxt"), "fail\n\r");
+  walk("llt", 6, " EndIf \n\r");
+  walk("lpt", 10, "Module Loop_4\n\r");
+  EXPECT_EQ(x("lnxt"), F);
   EXPECT_EQ(x("rapos"), "2\n\r");
 }
 
