@@ -100,26 +100,18 @@ TEST_F(Config, DefaultsAfterNewProgram) {
 TEST_F(Config, ResizeClampsAndKeepsEntries) {
   // Each list: its count, an entry's text, and two resizes clamped to 2 and
   // the list's most.
-  struct List {
-    u8 page;
-    u16* count;
-    u16 g;
-    const char* text;
-    u32 small, big, most;
-  };
-  const List lists[] = {{0, &gen_num, 2, "second", 1, 500, 128},
-                        {2, &con_num, 1, "a@b.c", 0, 99, 20},
-                        {3, &per_bins[0], 2, "flow", 1, 5000, 1024},
-                        {10, &evt_events[3], 1, "trip", 1, 2000, 1024}};
+  using List = std::tuple<u8, u16*, u16, const char*, u32, u32, u16>;  // page, count, g, text, small, big, most
   ASSERT_TRUE(set(3, 2, 2, ptype::Dec, 7));
-  for (const List& l : lists) {
-    ASSERT_TRUE(set_text(l.page, l.g, 0, l.text));
-    gen_sel = l.page;
-    gen_resize(l.small);
-    EXPECT_EQ(*l.count, 2) << int(l.page);
-    gen_resize(l.big);
-    EXPECT_EQ(*l.count, l.most) << int(l.page);
-    EXPECT_STREQ(text(l.page, l.g, 0), l.text);
+  for (auto [page, count, g, t, small, big, most] :
+       {List{0, &gen_num, 2, "second", 1, 500, 128}, List{2, &con_num, 1, "a@b.c", 0, 99, 20},
+        List{3, &per_bins[0], 2, "flow", 1, 5000, 1024}, List{10, &evt_events[3], 1, "trip", 1, 2000, 1024}}) {
+    ASSERT_TRUE(set_text(page, g, 0, t));
+    gen_sel = page;
+    gen_resize(small);
+    EXPECT_EQ(*count, 2) << int(page);
+    gen_resize(big);
+    EXPECT_EQ(*count, most) << int(page);
+    EXPECT_STREQ(text(page, g, 0), t);
   }
   EXPECT_EQ(value(0, 128, 1), 255u);  // new entries grant nothing
   EXPECT_EQ(text(2, 20, 0), nullptr);
@@ -267,15 +259,12 @@ TEST_F(Config, SlaveListenersActOnChangesOnly) {
   config_hooks.slave_port_listen = [](u16 port, u8 kind, bool on) {
     calls.push_back(std::to_string(kind) + ":" + std::to_string(port) + (on ? " on" : " off"));
   };
-  set(2, 0, 12, ptype::Select, 5);  // any non-zero enables
-  EXPECT_EQ(value(2, 0, 12), 1u);
-  set(2, 0, 12, ptype::Select, 1);
-  set(2, 0, 13, ptype::Dec, 502);
-  set(2, 0, 13, ptype::Dec, 1502);
-  set(2, 0, 12, ptype::Select, 0);
-  set(2, 0, 12, ptype::Select, 0);
-  set(2, 0, 15, ptype::Dec, 0x10000 + 7000);  // disabled: the port change closes
-  set(2, 0, 14, ptype::Select, 1);
+  // Rows 12/13: slave enable and port; 14/15: the other slave's. Any
+  // non-zero enables; while disabled a port change closes.
+  for (auto [row, type, v] : {std::tuple<u16, u16, u32>{12, ptype::Select, 5}, {12, ptype::Select, 1},
+                              {13, ptype::Dec, 502}, {13, ptype::Dec, 1502}, {12, ptype::Select, 0},
+                              {12, ptype::Select, 0}, {15, ptype::Dec, 0x10000 + 7000}, {14, ptype::Select, 1}})
+    set(2, 0, row, type, v);
   EXPECT_EQ(calls, (std::vector<std::string>{"2:502 on", "2:1502 on", "2:1502 off", "5:7000 off", "5:7000 on"}));
 }
 

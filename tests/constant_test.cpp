@@ -151,25 +151,17 @@ TEST_F(ConstantTest, Modes) {
 
   // {mode to set (-1: as it is), cell a client sets first and its value,
   // whether the scan is the run's first, the cell afterwards}.
-  struct Step {
-    int mode;
-    const char* poke;
-    float v;
-    bool first;
-    const char* cell;
-    float want;
-  };
-  const Step steps[] = {{-1, nullptr, 0, true, "sp[1]", 20},  // Normal: every scan
-                        {-1, "sp[1]", 5, false, "sp[1]", 20},
-                        {Constant::Startup, "sp[1]", 5, false, "sp[1]", 5},  // a client's change persists
-                        {-1, nullptr, 0, true, "sp[1]", 20},
-                        {Constant::Disable, "sp[2]", 1, true, "sp[2]", 1},
-                        {Constant::Capture, nullptr, 0, true, "sp[2]", 30}};
-  for (const Step& t : steps) {
-    if (t.mode >= 0) set_choice(2, u32(t.mode));
-    if (t.poke) poke(t.poke, t.v);
-    scan(t.first);
-    EXPECT_EQ(cell(t.cell), t.want) << t.mode << ' ' << t.cell;
+  using Step = std::tuple<int, const char*, float, bool, const char*, float>;
+  for (auto [mode, name, v, first, at, want] : {Step{-1, nullptr, 0, true, "sp[1]", 20},  // Normal: every scan
+                                                Step{-1, "sp[1]", 5, false, "sp[1]", 20},
+                                                Step{Constant::Startup, "sp[1]", 5, false, "sp[1]", 5},  // kept
+                                                Step{-1, nullptr, 0, true, "sp[1]", 20},
+                                                Step{Constant::Disable, "sp[2]", 1, true, "sp[2]", 1},
+                                                Step{Constant::Capture, nullptr, 0, true, "sp[2]", 30}}) {
+    if (mode >= 0) set_choice(2, u32(mode));
+    if (name) poke(name, v);
+    scan(first);
+    EXPECT_EQ(cell(at), want) << mode << ' ' << at;
   }
   poke("sp[2]", 33);
   scan(false);  // taken into the table
