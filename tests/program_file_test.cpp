@@ -211,7 +211,7 @@ TEST_F(ProgramFile, BackupsAndSafeSave) {
   }
   auto has = [](const char* f, const char* mod) { return slurp(f).find(mod) != std::string::npos; };
   const char* names[] = {"p.qrn", "p.qrn.bkup", "p.qrn.bkup2", "p.qrn.bkup3", "p.qrn.bkup4"};
-  for (int i = 0; i < 5; ++i)  // the newest first, each one save older
+  for (int i = 0; i < 5; ++i)  // newest first, each one save older than the one before
     EXPECT_TRUE(has(names[i], ("v" + std::to_string(5 - i)).c_str()) &&
                 (i == 0 || !has(names[i], ("v" + std::to_string(6 - i)).c_str())))
         << names[i];
