@@ -29,8 +29,7 @@ class ConstantTest : public ProgramTest {
     ProgramTest::TearDown();
   }
   bool set_ref(const char* name) {
-    Iparam p;
-    p.type = ptype::Ref;
+    Iparam p{.type = ptype::Ref};
     EXPECT_TRUE(var_name(name, &p.ref, true));
     return c->sparam(&p, 0, 0);
   }
@@ -68,43 +67,14 @@ class ConstantTest : public ProgramTest {
   Constant* c = nullptr;
 };
 
-// The record of a Constant as the program file stores it: the parameter
-// block (shape, then every row's type code and value) from gparam.
-std::vector<unsigned char> record_of(Constant* c) {
-  std::vector<unsigned char> out;
-  auto u16w = [&](u16 v) {
-    out.push_back(u8(v));
-    out.push_back(u8(v >> 8));
-  };
-  auto str = [&](const char* s) {
-    for (; s && *s; ++s) out.push_back(u8(*s));
-    out.push_back(0);
-  };
-  Ilparam s;
-  c->lparam(&s);
-  u16w(s.rows);
-  u16w(s.groups);
-  u16w(s.group_rows);
-  for (u16 g = 0; g <= s.groups; ++g)
-    for (u16 r = 0; r < (g ? s.group_rows : s.rows); ++r) {
-      Iparam p;
-      c->gparam(&p, g, r);
-      u16w(p.type);
-      if (p.type & 0x100) {
-        str(p.type == ptype::Ref ? var_pointer(p.ref).c_str() : p.text);
-      } else {
-        for (int b = 0; b < 4; ++b) out.push_back(u8(p.value >> (8 * b)));
-      }
-    }
-  return out;
+std::string slurp(const char* name) {
+  std::ifstream f(name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 }  // namespace
 
 TEST_F(ConstantTest, RowsResizeAndBlockRule) {
-  EXPECT_STREQ(c->dparam(),
-               "Variable}Data type~Float~Date~Time~Dec integer~Hex integer}"
-               "Mode~Normal~Startup~Capture~Disable}Value}Description");
   Ilparam s;
   c->lparam(&s);
   EXPECT_EQ(s.rows, 3);
@@ -179,28 +149,20 @@ TEST_F(ConstantTest, Modes) {
   set_float(2, 20);
   set_float(3, 30);
 
-  scan(true);  // Normal: every scan
-  EXPECT_EQ(cell("sp[1]"), 20.0f);
-  poke("sp[1]", 5);
-  scan(false);
-  EXPECT_EQ(cell("sp[1]"), 20.0f);
-
-  set_choice(2, Constant::Startup);
-  poke("sp[1]", 5);
-  scan(false);
-  EXPECT_EQ(cell("sp[1]"), 5.0f);  // a client's change persists
-  scan(true);
-  EXPECT_EQ(cell("sp[1]"), 20.0f);
-
-  set_choice(2, Constant::Disable);
-  scan(true);
-  poke("sp[2]", 1);
-  scan(true);
-  EXPECT_EQ(cell("sp[2]"), 1.0f);
-
-  set_choice(2, Constant::Capture);
-  scan(true);
-  EXPECT_EQ(cell("sp[2]"), 30.0f);
+  // {mode to set (-1: as it is), cell a client sets first and its value,
+  // whether the scan is the run's first, the cell afterwards}.
+  using Step = std::tuple<int, const char*, float, bool, const char*, float>;
+  for (auto [mode, name, v, first, at, want] : {Step{-1, nullptr, 0, true, "sp[1]", 20},  // Normal: every scan
+                                                Step{-1, "sp[1]", 5, false, "sp[1]", 20},
+                                                Step{Constant::Startup, "sp[1]", 5, false, "sp[1]", 5},  // kept
+                                                Step{-1, nullptr, 0, true, "sp[1]", 20},
+                                                Step{Constant::Disable, "sp[2]", 1, true, "sp[2]", 1},
+                                                Step{Constant::Capture, nullptr, 0, true, "sp[2]", 30}}) {
+    if (mode >= 0) set_choice(2, u32(mode));
+    if (name) poke(name, v);
+    scan(first);
+    EXPECT_EQ(cell(at), want) << mode << ' ' << at;
+  }
   poke("sp[2]", 33);
   scan(false);  // taken into the table
   EXPECT_EQ(get(3, 0).f(), 33.0f);
@@ -212,78 +174,55 @@ TEST_F(ConstantTest, Modes) {
 
 TEST_F(ConstantTest, CaptureUpdatesTheProgramFile) {
   InTempDir dir;
-
   set_ref("sp[2]");
   set_choice(1, ptype::Dec);
   set_choice(2, Constant::Capture);
-  set_value(1, ptype::Dec, 1);
-  set_value(2, ptype::Dec, 2);
-  set_value(3, ptype::Dec, 3);
-  Iparam t;
-  t.type = ptype::Text;
-  t.text = "second";
+  for (u16 g = 1; g <= 3; ++g) set_value(g, ptype::Dec, g);
+  Iparam t{.text = "second", .type = ptype::Text};
   c->sparam(&t, 2, 1);
-
-  // A file with some bytes before the record, like the program file's
-  // header and earlier records.
-  std::vector<unsigned char> file(37, 0xEE), rec = record_of(c);
-  const u32 pos = u32(file.size());
-  file.insert(file.end(), rec.begin(), rec.end());
-  file.insert(file.end(), 9, 0xDD);
-  auto write_file = [&] {
-    std::ofstream("quor.qrn", std::ios::binary).write((const char*)file.data(), file.size());
-  };
-  auto read_file = [] {
-    std::ifstream in("quor.qrn", std::ios::binary);
-    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
-  };
-  write_file();
-  c->file_pos = pos;
-  run_inst_update = 1;
+  ASSERT_TRUE(program_save(PROGRAM_FILE));
+  const u32 pos = c->file_pos;
 
   scan(true);
   poke("sp[3]", 42.9f);  // row 2
   scan(false);
-  // The record now reads like a fresh save of the instruction.
-  std::vector<unsigned char> expect(file.begin(), file.begin() + pos);
-  rec = record_of(c);
-  expect.insert(expect.end(), rec.begin(), rec.end());
-  expect.insert(expect.end(), 9, 0xDD);
-  EXPECT_EQ(read_file(), expect);
   EXPECT_EQ(get(2, 0).value, 42u);
+  // The file now reads like a fresh save of the program.
+  const std::string before = slurp(PROGRAM_FILE);
+  ASSERT_TRUE(program_save("fresh.qrn"));
+  EXPECT_EQ(slurp("fresh.qrn"), before);
+  ASSERT_EQ(c->file_pos, pos);
 
   // Positions at the first parameter work too.
-  u32 vals[3] = {7, 8, 9};
-  EXPECT_TRUE(constant_capture_write("quor.qrn", pos + 6, ptype::Dec, vals));
+  u32 vals[3] = {1, 42, 3};
+  EXPECT_TRUE(constant_capture_write(PROGRAM_FILE, pos + 6, ptype::Dec, vals));
+  EXPECT_EQ(slurp(PROGRAM_FILE), before);
 
   // Without the saved state, or with a record of another shape, the file
   // stays as it is.
-  auto before = read_file();
   run_inst_update = 0;
   poke("sp[2]", 5);
   scan(false);
-  EXPECT_EQ(read_file(), before);
+  EXPECT_EQ(slurp(PROGRAM_FILE), before);
   run_inst_update = 1;
-  EXPECT_FALSE(constant_capture_write("quor.qrn", pos, ptype::Float, vals));  // type differs
-  EXPECT_FALSE(constant_capture_write("quor.qrn", pos, ptype::Dec, std::span(vals, 2)));
-  EXPECT_FALSE(constant_capture_write("quor.qrn", pos + 1, ptype::Dec, vals));
-  EXPECT_FALSE(constant_capture_write("quor.qrn", u32(before.size()) + 100, ptype::Dec, vals));
-  EXPECT_EQ(read_file(), before);
-  EXPECT_FALSE(constant_capture_write("missing.qrn", pos, ptype::Dec, vals));
+  u32 other[3] = {70, 80, 90};
+  EXPECT_FALSE(constant_capture_write(PROGRAM_FILE, pos, ptype::Float, other));  // type differs
+  EXPECT_FALSE(constant_capture_write(PROGRAM_FILE, pos, ptype::Dec, std::span(other, 2)));
+  EXPECT_FALSE(constant_capture_write(PROGRAM_FILE, pos + 1, ptype::Dec, other));
+  EXPECT_FALSE(constant_capture_write(PROGRAM_FILE, u32(before.size()) + 100, ptype::Dec, other));
+  EXPECT_EQ(slurp(PROGRAM_FILE), before);
+  EXPECT_FALSE(constant_capture_write("missing.qrn", pos, ptype::Dec, other));
 
   // A mismatch after the first row (a description without terminator
   // within 256 bytes) leaves the whole record as it was: not half-patched.
-  std::vector<unsigned char> bad = before;
+  std::string bad = before;
   // shape 6, reference 2 + "sp[2]" 6, choices 12, value 6, type 2
   size_t desc_at = pos + 6 + 8 + 12 + 6 + 2;
-  ASSERT_EQ(bad[desc_at - 2] | bad[desc_at - 1] << 8, ptype::Text);
-  bad.insert(bad.begin() + long(desc_at), 300, 'x');
-  file = bad;
-  write_file();
-  u32 other[3] = {70, 80, 90};
-  EXPECT_FALSE(constant_capture_write("quor.qrn", pos, ptype::Dec, other));
-  EXPECT_EQ(read_file(), bad);
-
+  ASSERT_EQ(u8(bad[desc_at - 2]) | u8(bad[desc_at - 1]) << 8, ptype::Text);
+  bad.insert(desc_at, 300, 'x');
+  std::ofstream(PROGRAM_FILE, std::ios::binary) << bad;
+  EXPECT_FALSE(constant_capture_write(PROGRAM_FILE, pos, ptype::Dec, other));
+  EXPECT_EQ(slurp(PROGRAM_FILE), bad);
 }
 
 // A capture the file cannot take (gone, or read-only) stays pending and
@@ -296,77 +235,33 @@ TEST_F(ConstantTest, FailedCaptureWritesAreRetried) {
   ASSERT_EQ(run_inst_update, 1);
   const u32 pos = c->file_pos;
   ASSERT_NE(pos, 0u);
-  std::ifstream in(PROGRAM_FILE, std::ios::binary);
-  const std::string saved((std::istreambuf_iterator<char>(in)), {});
-  in.close();
+  const std::string saved = slurp(PROGRAM_FILE);
   // Stored value of row 1: after the shape 6, reference 2 + "sp" 3,
   // choices 12, value type 2.
   auto stored = [&] {
-    std::ifstream f(PROGRAM_FILE, std::ios::binary);
-    std::string s((std::istreambuf_iterator<char>(f)), {});
+    std::string s = slurp(PROGRAM_FILE);
     if (s.size() < pos + 29) return 0.0f;
     u32 b;
     std::memcpy(&b, s.data() + pos + 25, 4);
     return std::bit_cast<float>(b);
   };
 
-  struct Case {
-    const char* what;
-    void (*fail)();
-    void (*mend)(const std::string&);
-  };
-  const Case cases[] = {
-      {"vanished", [] { std::remove(PROGRAM_FILE); },
-       [](const std::string& s) { std::ofstream(PROGRAM_FILE, std::ios::binary) << s; }},
-      {"read-only", [] { chmod(PROGRAM_FILE, 0444); }, [](const std::string&) { chmod(PROGRAM_FILE, 0644); }},
-  };
   float v = 10;
-  for (const Case& k : cases) {
-    if (std::string(k.what) == "read-only" && geteuid() == 0) continue;  // root writes anyway
+  for (bool read_only : {false, true}) {  // the file vanished, or is read-only
+    if (read_only && geteuid() == 0) continue;  // root writes anyway
     scan(true);
-    k.fail();
+    if (read_only) chmod(PROGRAM_FILE, 0444);
+    else std::remove(PROGRAM_FILE);
     poke("sp", ++v);
     scan(false);
-    EXPECT_EQ(get(1, 0).f(), v) << k.what;  // taken into the table
-    k.mend(saved);
-    EXPECT_NE(stored(), v) << k.what;
+    EXPECT_EQ(get(1, 0).f(), v) << read_only;  // taken into the table
+    if (read_only) chmod(PROGRAM_FILE, 0644);
+    else std::ofstream(PROGRAM_FILE, std::ios::binary) << saved;
+    EXPECT_NE(stored(), v) << read_only;
     // Tried again a second later, with no new change.
     fake.advance_us(1'000'000);
     update_time();
     scan(false);
-    EXPECT_EQ(stored(), v) << k.what;
+    EXPECT_EQ(stored(), v) << read_only;
   }
-}
-
-// With the program file's own writer and reader: a captured value survives
-// a reload without a save.
-TEST_F(ConstantTest, CaptureSurvivesAReload) {
-  InTempDir dir;
-
-  set_ref("sp");
-  set_choice(2, Constant::Capture);
-  set_float(1, 1.5f);
-  Iparam t;
-  t.type = ptype::Text;
-  t.text = "pressure";
-  c->sparam(&t, 1, 1);
-  ASSERT_TRUE(program_save(PROGRAM_FILE));
-  ASSERT_EQ(run_inst_update, 1);
-  ASSERT_NE(c->file_pos, 0u);
-
-  scan(true);
-  poke("sp[2]", 7.25f);  // an operator's change
-  scan(false);
-
-  ASSERT_TRUE(program_load(nullptr, 0));
-  Constant* loaded = nullptr;
-  for (Control* x = loop_start[0]; x; x = x->next)
-    if (x->num() == 3) loaded = static_cast<Constant*>(x);
-  ASSERT_NE(loaded, nullptr);
-  c = loaded;
-  EXPECT_EQ(get(3, 0).f(), 7.25f);
-  EXPECT_EQ(get(1, 0).f(), 1.5f);
-  EXPECT_STREQ(get(1, 1).text, "pressure");
-  EXPECT_EQ(var_pointer(get(0, 0).ref), "sp");
-
 }

@@ -45,45 +45,13 @@ const RowTable<Sample> Sample::rows{
 
 }  // namespace
 
-TEST(ControlList, LinksAndCaption) {
-  Control a(nullptr, "a");
-  Control c(&a, "c");
-  Control b(&a, "b");  // goes between a and c
-  EXPECT_EQ(a.next, &b);
-  EXPECT_EQ(b.next, &c);
-  EXPECT_EQ(c.prev, &b);
-  b.new_desc(nullptr);
-  EXPECT_EQ(b.desc, "b");
-  b.new_desc("bee");
-  EXPECT_EQ(b.desc, "bee");
-  {
-    Control d(&c, "d");
-  }
-  EXPECT_EQ(c.next, nullptr);
-}
-
-TEST(ControlList, BaseProtocolRefusesEverything) {
-  Control a(nullptr, "a");
-  Ilparam s{1, 2, 3};
-  EXPECT_TRUE(a.lparam(&s));
-  EXPECT_EQ(s.rows + s.group_rows + s.groups, 0);
-  Iparam p;
-  EXPECT_FALSE(a.gparam(&p, 0, 0));
-  EXPECT_FALSE(a.sparam(&p, 0, 0));
-  EXPECT_FALSE(a.resize(3));
-  EXPECT_EQ(a.dparam(), nullptr);
-  EXPECT_EQ(a.execute(), nullptr);
-}
-
 TEST(ParameterRows, DescriptorShapeAndAddressing) {
   Sample s(nullptr, "s");
   EXPECT_STREQ(s.dparam(), "Output}Mode~Normal~Startup~Capture}Count}Value}Description");
   s.resize(3);
   Ilparam shape;
   s.lparam(&shape);
-  EXPECT_EQ(shape.rows, 3);
-  EXPECT_EQ(shape.group_rows, 2);
-  EXPECT_EQ(shape.groups, 3);
+  EXPECT_EQ((std::tuple{shape.rows, shape.group_rows, shape.groups}), (std::tuple{3, 2, 3}));
 
   Iparam p;
   EXPECT_TRUE(s.gparam(&p, 3, 1));
@@ -107,49 +75,33 @@ TEST(ParameterRows, SetRefusesWrongTypesAndClamps) {
   EXPECT_EQ(s.out.var, &v);
   EXPECT_EQ(s.afters, 1);
 
-  p.set_uint(ptype::Select, 9);  // clamped to the last choice
-  EXPECT_TRUE(s.sparam(&p, 0, 1));
-  EXPECT_EQ(s.mode, 2);
-  p.set_uint(ptype::Dec, 1);  // the row's second accepted code
-  EXPECT_TRUE(s.sparam(&p, 0, 1));
-  EXPECT_EQ(s.mode, 1);
-  p.set_uint(ptype::Dec, 0);
-  EXPECT_TRUE(s.sparam(&p, 0, 2));
-  EXPECT_EQ(s.count, 1);
-
-  p.set_float(2.5f);
-  EXPECT_TRUE(s.sparam(&p, 1, 0));
-  EXPECT_FLOAT_EQ(s.items[0].value, 2.5f);
-  Iparam t;
-  t.type = ptype::Text;
-  t.text = "toolong";
+  // Numbers: {group, row, type, value, stored, read back as}.
+  const std::tuple<u16, u16, u16, u32, u32, u16> nums[] = {
+      {0, 1, ptype::Select, 9, 2, ptype::Select},  // clamped to the last choice
+      {0, 1, ptype::Dec, 1, 1, ptype::Select},     // the row's second accepted code
+      {0, 2, ptype::Dec, 0, 1, ptype::Dec},        // clamped to the least
+      {1, 0, ptype::Float, float_bits(2.5f), float_bits(2.5f), ptype::Float}};
+  for (auto [g, row, type, v, stored, as] : nums) {
+    p.set_uint(type, v);
+    EXPECT_TRUE(s.sparam(&p, g, row)) << g << ' ' << row;
+    Iparam back;
+    ASSERT_TRUE(s.gparam(&back, g, row));
+    EXPECT_EQ(std::pair(back.type, back.value), std::pair(as, stored)) << g << ' ' << row << ' ' << v;
+  }
+  Iparam t{.text = "toolong", .type = ptype::Text};
   EXPECT_FALSE(s.sparam(&t, 1, 1));
   t.text = nullptr;
   EXPECT_FALSE(s.sparam(&t, 1, 1));
   t.text = "ok";
   EXPECT_TRUE(s.sparam(&t, 1, 1));
-  Iparam g;
-  s.gparam(&g, 1, 1);
-  EXPECT_STREQ(g.text, "ok");
-  s.gparam(&g, 0, 1);
-  EXPECT_EQ(g.type, ptype::Select);
-  EXPECT_EQ(g.value, 1u);
+  s.gparam(&t, 1, 1);
+  EXPECT_STREQ(t.text, "ok");
+  EXPECT_EQ((std::tuple{s.mode, s.count, s.items[0].value}), (std::tuple{u8(1), u16(1), 2.5f}));
 }
 
 using Registry = ProgramTest;
 
-TEST_F(Registry, NamesPromptsAndLimits) {
-  EXPECT_STREQ(inst_def_use[0].name, "Module");
-  EXPECT_STREQ(inst_def_use[3].prompt, "Enter number of constants (1-100)");
-  EXPECT_STREQ(inst_def_use[11].name, "Modmaster");
-  EXPECT_STREQ(inst_def_use[24].name, "Statistics");
-  EXPECT_STREQ(inst_def_use[31].name, "Asciimaster");
-  EXPECT_STREQ(inst_def_use[32].prompt, "none");
-  for (u16 t = 0; t < INST_TYPES; ++t) {
-    EXPECT_NE(inst_def_use[t].name, nullptr);
-    EXPECT_EQ(inst_def_use[t].selection_sets, nullptr);
-  }
-
+TEST_F(Registry, CreateAndDelete) {
   Control* before = loop_start[0]->next;
   EXPECT_EQ(inst_create(33, loop_start[0], "x", 1), nullptr);
   EXPECT_EQ(loop_start[0]->next, before);

@@ -13,6 +13,7 @@
 
 #include "core/startup.h"
 #include "tests/support/quor_process.h"
+#include "tests/support/temp_dir.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define QUOR_SANITIZED 1
@@ -31,19 +32,12 @@ int parse(std::vector<std::string> args, Options& o) {
 }  // namespace
 
 TEST(CommandLine, OptionsAndErrors) {
-  Options o;
+  Options o, d;
   EXPECT_EQ(parse({"--dir", "/tmp/x", "--port", "8080", "--serial", "2=/dev/pts/7", "--board"}, o), -1);
-  EXPECT_EQ(o.dir, "/tmp/x");
-  EXPECT_EQ(o.port, 8080);
-  EXPECT_EQ(o.serial[1], "/dev/pts/7");
-  EXPECT_EQ(o.serial[0], "/dev/ttyS0");
-  EXPECT_TRUE(o.board);
-
-  Options d;
+  EXPECT_EQ(std::tie(o.dir, o.port, o.serial[0], o.serial[1], o.board),
+            std::make_tuple("/tmp/x", 8080, "/dev/ttyS0", "/dev/pts/7", true));
   EXPECT_EQ(parse({}, d), -1);
-  EXPECT_EQ(d.dir, "/home/quor/");
-  EXPECT_EQ(d.port, -1);
-  EXPECT_FALSE(d.board);
+  EXPECT_EQ(std::tie(d.dir, d.port, d.board), std::make_tuple("/home/quor/", -1, false));
 
   testing::internal::CaptureStderr();
   for (auto bad : std::vector<std::vector<std::string>>{
@@ -62,16 +56,14 @@ TEST(CommandLine, OptionsAndErrors) {
 }
 
 TEST(CommandLine, WorkingDirectoryIsCreated) {
-  auto base = std::filesystem::temp_directory_path() / ("quor-path-" + std::to_string(getpid()));
-  std::filesystem::remove_all(base);
-  auto old = std::filesystem::current_path();
   Options saved = options;
-  options.dir = (base / "a" / "b").string();
-  EXPECT_NE(set_path(), 0);
-  EXPECT_EQ(std::filesystem::current_path(), std::filesystem::canonical(base / "a" / "b"));
-  std::filesystem::current_path(old);
+  {
+    InTempDir tmp;
+    options.dir = tmp.path() + "/a/b";
+    EXPECT_NE(set_path(), 0);
+    EXPECT_EQ(std::filesystem::current_path(), std::filesystem::canonical(tmp.path() + "/a/b"));
+  }
   options = saved;
-  std::filesystem::remove_all(base);
 }
 
 namespace {
@@ -88,8 +80,8 @@ void no_room_for_threads() {
 // nothing is written in the directory it was started from.
 TEST(CommandLine, StartupFailuresEndWithStatus1) {
   namespace fs = std::filesystem;
-  const fs::path base = fs::temp_directory_path() / ("quor-fail-" + std::to_string(getpid()));
-  fs::remove_all(base);
+  InTempDir tmp;
+  const fs::path base = tmp.path();
   fs::create_directories(base / "cwd");
   fs::create_directories(base / "locked");
   std::ofstream(base / "file") << "x";
@@ -134,7 +126,6 @@ TEST(CommandLine, StartupFailuresEndWithStatus1) {
   }
   close(busy);
   fs::permissions(base / "locked", fs::perms::owner_all);
-  fs::remove_all(base);
 }
 
 // Once running the controller says so in one line on stderr: version,
@@ -142,9 +133,8 @@ TEST(CommandLine, StartupFailuresEndWithStatus1) {
 // stop, it says so and ends with status 0.
 TEST(CommandLine, StartupAndStopLines) {
   namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / ("quor-lines-" + std::to_string(getpid()));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  InTempDir tmp;
+  const fs::path dir = tmp.path();
   const std::string port = std::to_string(free_port());
   auto put = [&](const char* name, const std::string& data) { std::ofstream(dir / name, std::ios::binary) << data; };
   struct Case {
@@ -196,5 +186,4 @@ TEST(CommandLine, StartupAndStopLines) {
     EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << st;
     EXPECT_EQ(rest, "quor: stopped by signal 15 (Terminated)\n");
   }
-  fs::remove_all(dir);
 }

@@ -48,6 +48,13 @@ class Editing : public TestInstProgram {
     return s;
   }
   static TestInst* ti(Control* c) { return static_cast<TestInst*>(c); }
+  // Marks the block from one element to another.
+  bool mark(Control* from, Control* to) {
+    at(from);
+    program_blockstart();
+    at(to);
+    return program_block();
+  }
 };
 
 TEST(Naming, Rules) {
@@ -71,12 +78,10 @@ TEST_F(Editing, InsertAndRename) {
   EXPECT_EQ(static_cast<Module*>(b)->prev_module, a);
 
   // Refusals change nothing.
-  EXPECT_FALSE(program_instruction(TestInst::type, "End", 1));
-  EXPECT_FALSE(program_instruction(TestInst::type, "x|y", 1));
-  EXPECT_FALSE(program_instruction(33, "x", 1));
+  for (auto [type, desc] : {std::pair<u16, const char*>{TestInst::type, "End"}, {TestInst::type, "x|y"}, {33, "x"}})
+    EXPECT_FALSE(program_instruction(type, desc, 1)) << desc;
   at(loop_start[4]);
-  EXPECT_FALSE(program_instruction(TestInst::type, "after end", 1));
-  EXPECT_FALSE(program_instruction(0, "after end", 1));
+  for (u16 type : {TestInst::type, u16(0)}) EXPECT_FALSE(program_instruction(type, "after end", 1));
   EXPECT_EQ(listing(), "Loop_1 A a1 a2 B Loop_2 Loop_3 Loop_4 End");
 
   // The last module of loop 4 is followed by "End": a module still fits.
@@ -97,59 +102,48 @@ TEST_F(Editing, InsertAndRename) {
 }
 
 TEST_F(Editing, CursorMoves) {
+  // Loop_1 A a1 Loop_2 Loop_3 Loop_4 D d1 End
   Control* a = ins(0, "A");
   inst("a1");
   at(loop_start[3]);
   ins(0, "D");
   Control* d1 = inst("d1");
-
-  // Five instructions from just before "End": one step, onto "End".
+  // A move ('i' instructions, 'm' modules, 'l' loop), its result, and the
+  // cursor after it: loop, element, module (null: not checked).
+  struct Move {
+    char op;
+    int n, ret, loop;
+    const char *inst, *mod;
+  };
+  auto run = [&](std::initializer_list<Move> moves) {
+    for (const Move& m : moves) {
+      int r = m.op == 'i' ? position_instruction(m.n) : m.op == 'm' ? position_module(m.n) : position_loop(m.n);
+      EXPECT_EQ(r, m.ret) << m.op << m.n;
+      EXPECT_EQ(current_loop, m.loop) << m.op << m.n;
+      EXPECT_EQ(current_instruction->desc, m.inst) << m.op << m.n;
+      if (m.mod) {
+        EXPECT_EQ(current_module->desc, m.mod) << m.op << m.n;
+      }
+    }
+  };
   at(d1);
-  EXPECT_EQ(position_instruction(5), 1);
-  EXPECT_EQ(current_instruction, loop_start[4]);
-  EXPECT_EQ(current_loop, 3);
-  EXPECT_EQ(position_instruction(-2), -2);
-  EXPECT_EQ(current_instruction->desc, "D");
-  EXPECT_EQ(current_module->desc, "D");
-  EXPECT_EQ(current_loop, 3);
-  EXPECT_EQ(position_instruction(-2), -2);  // leaves loop 4
-  EXPECT_EQ(current_loop, 2);
-  EXPECT_EQ(current_module, loop_start[2]);
-
-  // Whole program back to "Loop_1", keeping track of the loop.
-  EXPECT_EQ(position_instruction(-100), -4);
-  EXPECT_EQ(current_instruction, loop_start[0]);
-  EXPECT_EQ(current_loop, 0);
-  EXPECT_EQ(position_instruction(-1), 0);
-  EXPECT_EQ(position_instruction(4), 4);
-  EXPECT_EQ(current_instruction, loop_start[2]);
-  EXPECT_EQ(current_loop, 2);
+  run({{'i', 5, 1, 3, "End", nullptr},  // five from just before "End": one step
+       {'i', -2, -2, 3, "D", "D"},
+       {'i', -2, -2, 2, "Loop_3", "Loop_3"},  // leaves loop 4
+       {'i', -100, -4, 0, "Loop_1", nullptr},  // back to the start, keeping track of the loop
+       {'i', -1, 0, 0, "Loop_1", nullptr},
+       {'i', 4, 4, 2, "Loop_3", nullptr}});
   EXPECT_EQ(instruction_index_pos(), 4u);
-
-  // Modules: -3 from the first module after "Loop_1" stops on it.
   at(a);
-  EXPECT_EQ(position_module(-3), -1);
-  EXPECT_EQ(current_instruction, loop_start[0]);
-  EXPECT_EQ(current_loop, 0);
-  // Past the start: back to "Loop_1" and 0.
-  EXPECT_EQ(position_module(-1), 0);
-  EXPECT_EQ(position_module(100), 6);
-  EXPECT_EQ(current_instruction, loop_start[4]);
-  EXPECT_EQ(current_loop, 4);
-  EXPECT_EQ(position_module(-2), -2);
-  EXPECT_EQ(current_module->desc, "Loop_4");
-  EXPECT_EQ(current_loop, 3);
+  run({{'m', -3, -1, 0, "Loop_1", nullptr},  // stops on "Loop_1"
+       {'m', -1, 0, 0, "Loop_1", nullptr},
+       {'m', 100, 6, 4, "End", nullptr},
+       {'m', -2, -2, 3, "Loop_4", "Loop_4"}});
   at(loop_start[4]);
   current_loop = 4;
-  EXPECT_EQ(position_module(1), 0);  // past the end
-  EXPECT_EQ(current_instruction, loop_start[0]);
-
-  EXPECT_TRUE(position_loop(3));
-  EXPECT_EQ(current_instruction, loop_start[3]);
-  EXPECT_EQ(current_loop, 3);
-  EXPECT_FALSE(position_loop(4));
-  EXPECT_EQ(current_loop, 3);
-
+  run({{'m', 1, 0, 0, "Loop_1", nullptr},  // past the end
+       {'l', 3, 1, 3, "Loop_4", nullptr},
+       {'l', 4, 0, 3, "Loop_4", nullptr}});
 }
 
 TEST_F(Editing, BlockRules) {
@@ -161,26 +155,17 @@ TEST_F(Editing, BlockRules) {
   inst("b2");
 
   // Instruction block within one module.
-  at(a1);
-  ASSERT_TRUE(program_blockstart());
-  at(a2);
-  ASSERT_TRUE(program_block());
+  ASSERT_TRUE(mark(a1, a2));
   EXPECT_EQ(block_len, 2);
   EXPECT_EQ(bcheck(nullptr, false), 1);
 
   // From an instruction of A to one of B: invalid, and no block remains.
-  at(a1);
-  program_blockstart();
-  at(b1);
-  EXPECT_FALSE(program_block());
+  EXPECT_FALSE(mark(a1, b1));
   EXPECT_EQ(block_start, nullptr);
   EXPECT_EQ(bcheck(nullptr, false), 0);
 
   // Module A with the cursor in B covers A and B completely.
-  at(a);
-  program_blockstart();
-  at(b1);
-  ASSERT_TRUE(program_block());
+  ASSERT_TRUE(mark(a, b1));
   EXPECT_EQ(block_len, 6);
   EXPECT_EQ(block_end->desc, "b2");
   EXPECT_EQ(block_module_end, b);
@@ -191,13 +176,8 @@ TEST_F(Editing, BlockRules) {
   program_blockstart();
   position_instruction(3);  // onto "Loop_2"
   EXPECT_FALSE(program_block());
-  at(loop_start[0]);
-  program_blockstart();
-  EXPECT_FALSE(program_block());
-  at(a2);
-  program_blockstart();
-  at(a1);
-  EXPECT_FALSE(program_block());
+  EXPECT_FALSE(mark(loop_start[0], loop_start[0]));
+  EXPECT_FALSE(mark(a2, a1));
 
 }
 
@@ -208,10 +188,7 @@ TEST_F(Editing, Delete) {
   inst("a3");
   ins(0, "B");
   inst("b1");
-  at(a1);
-  program_blockstart();
-  at(a2);
-  program_block();
+  mark(a1, a2);
   break_execute = a2;
   at(loop_start[0]);
   EXPECT_TRUE(program_delete());
@@ -248,9 +225,7 @@ TEST_F(Editing, CopyResolvesNamesInTarget) {
   ti(a1)->groups[2].n = 77;
   Control* b = ins(0, "B");
 
-  at(a1);
-  program_blockstart();
-  program_block();
+  mark(a1, a1);
   at(b);
   ASSERT_TRUE(program_copy());
   EXPECT_EQ(listing(), "Loop_1 A a1 B a1 Loop_2 Loop_3 Loop_4 End");
@@ -272,17 +247,12 @@ TEST_F(Editing, CopyResolvesNamesInTarget) {
 
   // A module block copied into another loop brings its modules whole.
   Control* a = module_of(a1);
-  at(a);
-  program_blockstart();
-  at(b);
-  program_block();
+  mark(a, b);
   at(loop_start[2]);
   ASSERT_TRUE(program_copy());
   EXPECT_EQ(listing(), "Loop_1 A a1 B a1 Loop_2 Loop_3 A a1 B a1 Loop_4 End");
   // Copying onto the end of the block itself is fine for a copy.
-  at(a1);
-  program_blockstart();
-  program_block();
+  mark(a1, a1);
   EXPECT_TRUE(program_copy());
   EXPECT_EQ(listing(), "Loop_1 A a1 a1 B a1 Loop_2 Loop_3 A a1 B a1 Loop_4 End");
   at(loop_start[4]);
@@ -303,16 +273,11 @@ TEST_F(Editing, Move) {
   engine_hooks.program_moved = [] { ++*hook_count; };
 
   // Onto its own position: refused both ways.
-  at(a1);
-  program_blockstart();
-  at(a2);
-  program_block();
-  at(a2);
-  EXPECT_FALSE(program_move());
-  at(a);
-  EXPECT_FALSE(program_move());
-  at(a1);
-  EXPECT_FALSE(program_move());  // inside the block
+  mark(a1, a2);
+  for (Control* to : {a2, a, a1 /* inside the block */}) {
+    at(to);
+    EXPECT_FALSE(program_move()) << to->desc;
+  }
   EXPECT_EQ(moved_hook, 0);
 
   // Within the module: the same objects, relinked.
@@ -325,10 +290,7 @@ TEST_F(Editing, Move) {
   EXPECT_EQ(moved_hook, 1);
 
   // To another module: copies replace them.
-  at(a1);
-  program_blockstart();
-  at(a2);
-  program_block();
+  mark(a1, a2);
   at(b1);
   ASSERT_TRUE(program_move());
   EXPECT_EQ(listing(), "Loop_1 A a3 B b1 a1 a2 Loop_2 Loop_3 Loop_4 End");
@@ -341,10 +303,7 @@ TEST_F(Editing, Move) {
   Control* m1 = b1->next;
   Control* m2 = m1->next;
   m2->desc = "End";
-  at(m1);
-  program_blockstart();
-  at(m2);
-  program_block();
+  mark(m1, m2);
   at(a3);
   EXPECT_FALSE(program_move());
   EXPECT_EQ(listing(), "Loop_1 A a3 B b1 a1 End Loop_2 Loop_3 Loop_4 End");
@@ -356,24 +315,17 @@ TEST_F(Editing, Move) {
 
   // A module block moved within its loop keeps the module chain whole.
   Control* c = ins(0, "C");
-  at(a);
-  program_blockstart();
-  program_block();
+  mark(a, a);
   at(c);
   EXPECT_EQ(bcheck(c, true), 2);
-  at(c);
   ASSERT_TRUE(program_move());
   EXPECT_EQ(listing(), "Loop_1 B b1 a1 a2 C A a3 Loop_2 Loop_3 Loop_4 End");
   EXPECT_EQ(static_cast<Module*>(c)->next_module, a);
   // Right after the module before it is its own place.
-  at(a);
-  program_blockstart();
-  program_block();
+  mark(a, a);
   at(b);
   ASSERT_TRUE(program_move());
-  at(a);
-  program_blockstart();
-  program_block();
+  mark(a, a);
   at(b1);
   EXPECT_FALSE(program_move());
   EXPECT_EQ(current_instruction, b1);
@@ -384,12 +336,9 @@ TEST_F(Editing, CopyRecompilesFormulasAndCopiesScreens) {
   FakeHmi hmi;
   Control* a = ins(0, "A");
   Control* e = ins(20, "calc", 1);
-  Iparam t{};
-  t.type = ptype::Text;
-  t.text = "x + 1";
+  Iparam t{.text = "x + 1", .type = ptype::Text};
   ASSERT_TRUE(e->sparam(&t, 1, 2));
-  Iparam r{};
-  r.type = ptype::Ref;
+  Iparam r{.type = ptype::Ref};
   ref_resolve("y", &r.ref);
   ASSERT_TRUE(e->sparam(&r, 1, 0));
   auto* lamp = hmi.add(static_cast<Module*>(a), 2, "lamp");
@@ -401,9 +350,7 @@ TEST_F(Editing, CopyRecompilesFormulasAndCopiesScreens) {
 
   // The module copied into loop 2: its formula and its screen bind to the
   // copy's own x, created there.
-  at(a);
-  program_blockstart();
-  program_block();
+  mark(a, a);
   at(loop_start[1]);
   ASSERT_TRUE(program_copy());
   Control* a2 = loop_start[1]->next;
@@ -424,9 +371,7 @@ TEST_F(Editing, CopyRecompilesFormulasAndCopiesScreens) {
   EXPECT_EQ(hmi.slot[0], nullptr);  // the copy's insertion slot is cleared
 
   // Deleting an instruction block tells the screens about each instruction.
-  at(e);
-  program_blockstart();
-  program_block();
+  mark(e, e);
   ASSERT_TRUE(program_delete());
   EXPECT_EQ(deleted_seen, 1);
 }
