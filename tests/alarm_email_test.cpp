@@ -69,9 +69,15 @@ class Mail : public HistTest {
     }
     return seconds;
   }
+  // Periodic file 1 with one record to mail from and to the address `to`.
+  void one_record_to_mail(u8 to) {
+    ASSERT_TRUE(make(HistKind::Periodic, 0, 1, 100));
+    per_email1[0] = per_email2[0] = to;
+    float v = 1;
+    ASSERT_TRUE(write_periodic(0, &v, 1, 5));
+  }
   int port_ = 0;
 };
-
 
 }  // namespace
 
@@ -147,11 +153,7 @@ TEST_F(Mail, PeriodicEventAndNewAddressMails) {
 }
 
 TEST_F(Mail, NoReturnAddressOrRecipientsMailsNothing) {
-  ASSERT_TRUE(make(HistKind::Periodic, 0, 1, 100));
-  per_email1[0] = 3;  // an empty address: the job is dropped
-  per_email2[0] = 3;
-  float v = 1;
-  ASSERT_TRUE(write_periodic(0, &v, 1, 5));
+  one_record_to_mail(3);  // an empty address: the job is dropped
   EXPECT_EQ(per_mail_rec[0].load(), 0);
   con_email1 = 0;  // mail off: nothing happens, the records wait
   pump(nullptr, [] { return false; }, 50);
@@ -165,11 +167,7 @@ TEST_F(Mail, NoReturnAddressOrRecipientsMailsNothing) {
 }
 
 TEST_F(Mail, MisbehavingServersEndInTimeAndBackOff) {
-  ASSERT_TRUE(make(HistKind::Periodic, 0, 1, 100));
-  per_email1[0] = 1;
-  per_email2[0] = 1;
-  float v = 1;
-  ASSERT_TRUE(write_periodic(0, &v, 1, 5));
+  one_record_to_mail(1);
   for (const char* mode : {"silent", "trickle", "close", "refused"}) {
     SCOPED_TRACE(mode);
     mail_reset();

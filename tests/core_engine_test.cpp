@@ -179,7 +179,7 @@ TEST_F(Engine, BreakPointStopsAfterItsInstruction) {
   EXPECT_EQ(hits.back().id, 3);
 }
 
-TEST_F(Engine, PeriodZeroStopsAQueuedLoop) {
+TEST_F(Engine, PeriodZeroStopsAQueuedLoopAndNoProgramOnlyReschedules) {
   gen_loop_int[1] = 200;
   add_probes(1, 1, 1);
   start_run();
@@ -187,6 +187,13 @@ TEST_F(Engine, PeriodZeroStopsAQueuedLoop) {
   gen_loop_int[1] = 0;
   run_for_us(300'000);
   EXPECT_TRUE(hits.empty());
+
+  program_new(true);
+  gen_loop_int[0] = 10;
+  loop_time[0] = 0;
+  run_for_us(50'000);
+  EXPECT_EQ(run_status[0].load(), 0);
+  EXPECT_NE(loop_time[0].load(), 0u);
 }
 
 TEST_F(Engine, PassOverMidnightHasItsRealDuration) {
@@ -199,15 +206,6 @@ TEST_F(Engine, PassOverMidnightHasItsRealDuration) {
   fake.set(86400 * 101, 20'000);
   quor_exec();  // the probe, after midnight: the pass ends
   EXPECT_NEAR(sys_get(12), 0.03f, 0.001f);
-}
-
-TEST_F(Engine, NoProgramOnlyReschedules) {
-  program_new(true);
-  gen_loop_int[0] = 10;
-  run = 1;
-  run_for_us(50'000);
-  EXPECT_EQ(run_status[0].load(), 0);
-  EXPECT_NE(loop_time[0].load(), 0u);
 }
 
 TEST_F(Engine, ScanPausesWithTheThread) {
