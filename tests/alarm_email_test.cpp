@@ -69,6 +69,11 @@ class Mail : public HistTest {
     }
     return seconds;
   }
+  // Pumps until the server logged n lines and the connection ended; the lines.
+  const std::vector<std::string>& delivered(PeerProcess* peer, size_t n) {
+    pump(peer, [&] { return peer->lines().size() >= n && mail_connect == 0; });
+    return peer->lines();
+  }
   // Periodic file 1 with one record to mail from and to the address `to`.
   void one_record_to_mail(u8 to) {
     ASSERT_TRUE(make(HistKind::Periodic, 0, 1, 100));
@@ -95,15 +100,13 @@ TEST_F(Mail, PeriodicEventAndNewAddressMails) {
   pump(peer.get(), [&] { return mail_seq >= 8; });
   v[0] = 4;
   ASSERT_TRUE(write_periodic(1, v, 2, 86400 * 366 + 3663));
-  pump(peer.get(), [&] { return peer->lines().size() > 1 && mail_connect == 0; });
-  ASSERT_EQ(peer->lines().size(), 2u);
+  ASSERT_EQ(delivered(peer.get(), 2).size(), 2u);
   EXPECT_EQ(peer->lines()[1],
             R"({"helo": "quor", "from": "b@x.org", "to": ["b@x.org", "d@x.org"], "data": )"
             R"("Date:01/01/00 00:16:40\r\nSubject:Plant A Periodic file 2\r\nFrom:b@x.org\r\n\r\n)"
             R"(01/01/01 01:01:01,1.5,2\r\n01/01/01 01:01:02,3,2\r\n"})");
   EXPECT_EQ(per_mail_rec[1].load(), 2);  // delivered up to record 1
-  pump(peer.get(), [&] { return peer->lines().size() > 2 && mail_connect == 0; });
-  ASSERT_EQ(peer->lines().size(), 3u);
+  ASSERT_EQ(delivered(peer.get(), 3).size(), 3u);
   EXPECT_NE(peer->lines()[2].find(R"(\r\n\r\n01/01/01 01:01:03,4,2\r\n")"), std::string::npos);
   EXPECT_EQ(per_mail_rec[1].load(), -1);
 
@@ -118,8 +121,7 @@ TEST_F(Mail, PeriodicEventAndNewAddressMails) {
   ASSERT_TRUE(write_event(0, 86400, 7.25f, 6.0f, 2));
   ASSERT_TRUE(write_event(0, 86401, 1, 4.0f, 9));
   peer->lines().clear();
-  pump(peer.get(), [&] { return peer->lines().size() >= 2 && mail_connect == 0; });
-  ASSERT_EQ(peer->lines().size(), 2u);
+  ASSERT_EQ(delivered(peer.get(), 2).size(), 2u);
   EXPECT_EQ(peer->lines()[0], R"({"auth": "PLAIN", "login": "user", "password": ")" + std::string(200, 'p') +
                                   R"(:\u0001"})");
   EXPECT_EQ(peer->lines()[1],
@@ -134,8 +136,7 @@ TEST_F(Mail, PeriodicEventAndNewAddressMails) {
   con_email2 = 2;
   timec = 1901;
   peer->lines().clear();
-  pump(peer.get(), [&] { return !peer->lines().empty() && mail_connect == 0; });
-  ASSERT_EQ(peer->lines().size(), 1u);
+  ASSERT_EQ(delivered(peer.get(), 1).size(), 1u);
   EXPECT_NE(peer->lines()[0].find(R"("to": ["a@x.org", "b@x.org"])"), std::string::npos);
   EXPECT_NE(peer->lines()[0].find(R"(Subject:Plant A New IP address\r\nFrom:a@x.org\r\n\r\n)"
                                   R"(The new IP address is: 127.0.0.1\r\n)"),

@@ -108,10 +108,9 @@ TEST_F(Engine, WholeSecondLoopAndSystemCells) {
   auto a = starts_of(1);
   ASSERT_EQ(a.size(), 2u);
   for (i32 t : a) EXPECT_LT(t, 5000);
-  EXPECT_EQ(sys_get(0), 100.0f);               // day 100
-  EXPECT_EQ(sys_get(1), 2.0f);                 // second 2 of the day
-  EXPECT_NEAR(sys_get(2), 2.00f, 0.011f);      // actual start, with hundredths
-  EXPECT_EQ(sys_get(4), 0.0f);                 // first pass done
+  // Day 100, second 2 of the day, the first pass done; the actual start with hundredths.
+  for (auto [cell, want] : {std::pair{0, 100.0f}, {1, 2.0f}, {4, 0.0f}}) EXPECT_EQ(sys_get(cell), want) << cell;
+  EXPECT_NEAR(sys_get(2), 2.00f, 0.011f);
   EXPECT_EQ(first_pass[0], 1);
   EXPECT_GT(sys_get(12), 0.0f);
 }

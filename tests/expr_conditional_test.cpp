@@ -159,8 +159,9 @@ TEST_F(ExprConditional, CachedTargetsEqualTheWalk) {
   const u16 kinds[] = {21, 21, 22, 23, 23, 20, 0};
   auto check = [&](const char* after) {
     for (Control* c : elements())
-      if (c->num() == 21 || c->num() == 22)
+      if (c->num() == 21 || c->num() == 22) {
         ASSERT_EQ(static_cast<If*>(c)->next_if(), walked_target(c)) << after;
+      }
   };
   auto standard = [](Control* c) { return std::find(loop_start, loop_start + 5, c) != loop_start + 5; };
   for (int program = 0; program < 20; ++program) {
@@ -175,11 +176,10 @@ TEST_F(ExprConditional, CachedTargetsEqualTheWalk) {
       std::vector<Control*> all = elements();
       Control* x = all[size_t(pick(int(all.size()) - 1))];
       int op = pick(3);
+      cursor_at(x);
       if (op == 0 || standard(x)) {
-        cursor_at(x);
         program_instruction(kinds[pick(7)], "i", 1);
       } else {
-        cursor_at(x);
         program_blockstart();
         program_block();
         if (op == 1) {

@@ -1,6 +1,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <tuple>
+
 #include "core/config.h"
 #include "tests/support/hist_fixture.h"
 
@@ -84,12 +86,11 @@ TEST_F(HistFile, RingThroughAFullWrap) {
   EXPECT_EQ(r.value(4, 1), -2.0f);
   EXPECT_EQ(r.value_bits(4, 2), 0x7F61B1E6u);
 
+  // Reading back, past the end and of a file that is not there: the
+  // record lists of history_commands_test read the records themselves.
   float back[HIST_MAX_N];
   u32 t = 0;
-  ASSERT_TRUE(read_periodic(1, back, &t, 4));
-  EXPECT_EQ(t, 1000u + 60 * 104);
-  EXPECT_EQ(back[1], -2.0f);
-  EXPECT_FALSE(read_periodic(1, back, &t, 100));  // past the end
+  EXPECT_FALSE(read_periodic(1, back, &t, 100));
   EXPECT_FALSE(read_periodic(4, back, &t, 0));
 
   // Event records, field by field.
@@ -101,8 +102,6 @@ TEST_F(HistFile, RingThroughAFullWrap) {
   EXPECT_EQ(e.next(), e.first() + 1);
   float d, st;
   u16 ev;
-  ASSERT_TRUE(read_event(0, 0, &t, &d, &st, &ev));
-  EXPECT_TRUE(t == 0x01020304u && d == 2.5f && st == 3.0f && ev == 0xABCD) << t << " " << d << " " << st << " " << ev;
   EXPECT_FALSE(read_event(0, 100, &t, &d, &st, &ev));
 }
 
@@ -209,30 +208,24 @@ TEST_F(HistFile, SearchesByDate) {
   // 130 records a minute apart from 6000: the ring wrapped, the oldest is
   // record 30 at 7800 and the latest record 29 at 13740.
   for (unsigned i = 0; i < 130; ++i) ASSERT_TRUE(write_periodic(0, v, 1, 6000 + 60 * i));
-  struct Case {
-    unsigned target, record;
-  };
+  const std::pair<unsigned, unsigned> targets[] = {{7800, 30},  {10000, 67}, {9960, 66},  {9961, 67}, {13740, 29},
+                                                  {99999, 29}, {100, 30},    {13739, 29}, {12060, 1}};
   for (unsigned interval : {60u, 0u, 7u})
-    for (Case c : {Case{7800, 30}, Case{10000, 67}, Case{9960, 66}, Case{9961, 67}, Case{13740, 29},
-                   Case{99999, 29}, Case{100, 30}, Case{13739, 29}, Case{12060, 1}}) {
+    for (auto [target, record] : targets) {
       per_interval[0] = interval;
-      ASSERT_TRUE(date_periodic(0, c.target, &rec));
-      EXPECT_EQ(rec, c.record) << c.target << " interval " << interval;
+      ASSERT_TRUE(date_periodic(0, target, &rec));
+      EXPECT_EQ(rec, record) << target << " interval " << interval;
     }
 
   // Events: several at one second. Times 100, 200, 200, 200, 300.
   ASSERT_TRUE(make(K::Event, 1, 1, 100));
   for (unsigned t : {100u, 200u, 200u, 200u, 300u}) ASSERT_TRUE(write_event(1, t, 0, 1, 1));
-  struct ECase {
-    unsigned target;
-    int dir;
-    unsigned record;
-  };
-  for (ECase c : {ECase{200, 0, 1}, ECase{200, 1, 3}, ECase{150, 0, 0}, ECase{150, 1, 1},
-                  ECase{250, 0, 3}, ECase{250, 1, 4}, ECase{50, 0, 0}, ECase{50, 1, 0}, ECase{300, 0, 4},
-                  ECase{300, 1, 4}}) {
-    ASSERT_TRUE(date_event(1, c.target, &rec, c.dir)) << c.target;
-    EXPECT_EQ(rec, c.record) << c.target << " dir " << c.dir;
+  const std::tuple<unsigned, int, unsigned> searches[] = {  // target, direction, record
+      {200, 0, 1}, {200, 1, 3}, {150, 0, 0}, {150, 1, 1}, {250, 0, 3},
+      {250, 1, 4}, {50, 0, 0},  {50, 1, 0},  {300, 0, 4}, {300, 1, 4}};
+  for (auto [target, dir, record] : searches) {
+    ASSERT_TRUE(date_event(1, target, &rec, dir)) << target;
+    EXPECT_EQ(rec, record) << target << " dir " << dir;
   }
   EXPECT_FALSE(date_event(1, 301, &rec, 0));  // after the latest
   ASSERT_TRUE(make(K::Event, 2, 1, 100));

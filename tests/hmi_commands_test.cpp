@@ -1,5 +1,6 @@
 // Browsing, editing, variable, parameter and run control commands on a
 // program in memory, through proc_HMI with exact reply bytes.
+#include <algorithm>
 #include <bit>
 #include <cstdio>
 #include <filesystem>
@@ -18,11 +19,7 @@ namespace {
 
 std::string bits(float v) { return std::to_string(std::bit_cast<i32>(v)); }
 
-int count_lines(const std::string& r) {
-  int n = 0;
-  for (char c : r) n += c == '\n';
-  return n;
-}
+long count_lines(const std::string& r) { return std::count(r.begin(), r.end(), '\n'); }
 
 class HmiCommands : public TestInstProgram {
  protected:

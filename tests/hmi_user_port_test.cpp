@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -36,11 +37,7 @@ class UserPortInProcess : public ProgramTest {
   void pump(int passes = 5) {
     for (int i = 0; i < passes; ++i) proc_user(1);
   }
-  int used_slots() {
-    int n = 0;
-    for (int s = 0; s < CLIENT_SLOTS; ++s) n += client_socket[s] != 0;
-    return n;
-  }
+  long used_slots() { return std::count_if(client_socket, client_socket + CLIENT_SLOTS, [](auto fd) { return fd != 0; }); }
   void seconds(int n) {
     for (int i = 0; i < n; ++i) clients_second();
     pump();
@@ -68,9 +65,7 @@ TEST_F(UserPortInProcess, StalledUploadEndsAfterTwentySilentSeconds) {
   EXPECT_EQ(used_slots(), 0);
   EXPECT_FALSE(has_temp());
   std::ifstream f("plant.qrn");
-  std::string text;
-  f >> text;
-  EXPECT_EQ(text, "old");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(f), {}), "old");
 }
 
 TEST_F(UserPortInProcess, IdleCountdownAndItsHold) {

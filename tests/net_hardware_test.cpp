@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
+#include <iterator>
 
 #include "core/startup.h"
 #include "net/clock.h"
@@ -46,9 +46,7 @@ class NetSetup : public ProgramTest {
   }
   static std::string read(const char* name) {
     std::ifstream in(name);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
   }
   // A fixed address on 192.168.1.0/24 with the gateway given (or none).
   static void fixed_address(const char* gateway) {

@@ -80,31 +80,7 @@ class QuorcTest : public QuorcBase {
   FakeHmi hmi_;
 };
 
-TEST_F(QuorcTest, EveryInstructionTypeRoundTrips) {
-  Control* m = inst_create(0, loop_start[0], "Plant", 0);
-  current_module = m;
-  Control* last = m;
-  int made = 0;
-  for (u16 t = 1; t < INST_TYPES; ++t) {
-    for (int variant = 0; variant < 2; ++variant) {
-      Control* c = inst_create(t, last, ("i" + std::to_string(t)).c_str(), 3);
-      if (!c) continue;
-      last = c;
-      ++made;
-      if (variant == 0) continue;  // one with its defaults, one varied
-      Ilparam sh{};
-      c->lparam(&sh);
-      vary(sh, [c](Iparam* p, u16 g, u16 r) { return c->gparam(p, g, r); },
-           [c](Iparam* p, u16 g, u16 r) { return c->sparam(p, g, r); }, t);
-    }
-  }
-  EXPECT_GE(made, 60);
-  std::string text;
-  round_trip(saved(), &text);
-  EXPECT_NE(text.find("module Plant"), std::string::npos);
-}
-
-// The controller's own screen objects: every type, with rows by label.
+// The controller's own screen objects.
 class QuorcScreensTest : public QuorcBase {
  protected:
   void SetUp() override {
@@ -113,11 +89,28 @@ class QuorcScreensTest : public QuorcBase {
   }
 };
 
-TEST_F(QuorcScreensTest, EveryObjectTypeRoundTrips) {
+// Every instruction type and every screen object type twice: once with its
+// defaults, once with every row varied (objects' rows go by label).
+TEST_F(QuorcScreensTest, EveryInstructionAndObjectTypeRoundTrips) {
+  Control* m = inst_create(0, loop_start[0], "Plant", 0);
+  current_module = m;
+  Control* last = m;
+  int made = 0;
+  for (u16 t = 1; t < INST_TYPES; ++t)
+    for (int variant = 0; variant < 2; ++variant) {
+      Control* c = inst_create(t, last, ("i" + std::to_string(t)).c_str(), 3);
+      if (!c) continue;
+      last = c, ++made;
+      if (variant == 0) continue;
+      Ilparam sh{};
+      c->lparam(&sh);
+      vary(sh, [c](Iparam* p, u16 g, u16 r) { return c->gparam(p, g, r); },
+           [c](Iparam* p, u16 g, u16 r) { return c->sparam(p, g, r); }, t);
+    }
+  EXPECT_GE(made, 60);
   auto& h = hmi_file_hooks;
   ASSERT_TRUE(h.insert && quorc::object_info.types);
-  Control* m = inst_create(0, loop_start[0], "Panel", 0);
-  current_module = m;
+  current_module = m = inst_create(0, last, "Panel", 0);
   inst_create(9, m, "loop", 0);
   h.format_insert(0, "Off~On");
   h.select(0, static_cast<Module*>(m));
@@ -134,7 +127,7 @@ TEST_F(QuorcScreensTest, EveryObjectTypeRoundTrips) {
   h.select(0, nullptr);
   std::string text;
   round_trip(saved(), &text);
-  for (const char* want : {"object Frame \"o0\"", "object Graph_bins/events \"o6\"", "Attributes = "})
+  for (const char* want : {"module Plant", "object Frame \"o0\"", "object Graph_bins/events \"o6\"", "Attributes = "})
     EXPECT_NE(text.find(want), std::string::npos) << want;
 }
 
@@ -185,10 +178,7 @@ TEST_F(QuorcTest, ShortTextTakesDefaultsAndAddsTheStandardModules) {
 }
 
 TEST_F(QuorcTest, ErrorsNameLineColumnAndWhatWasExpected) {
-  struct Case {
-    const char* text;
-    const char* error;
-  } cases[] = {
+  const std::pair<const char*, const char*> cases[] = {  // the text, the error it gives
       {"module Loop_1\n  Pidd \"x\"\n", "t.qp:2:3: expected an instruction type"},
       {"module Loop_1\n  Pid \"x\n", "t.qp:2:9: expected '\"' to close"},
       {"module Loop_1\n  Pid\n", "t.qp:2:6: expected the instruction's description"},
@@ -219,12 +209,11 @@ TEST_F(QuorcTest, ErrorsNameLineColumnAndWhatWasExpected) {
       {"format Nothing \"x\"\nmodule Loop_1\n", "t.qp:1:8: expected a format list"},
       {"module Loop_1\n  Constant \"k\" extra\n", "t.qp:2:16: expected the end of the line"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [text, error] : cases) {
     std::string file;
     std::vector<quorc::Diag> errs;
-    EXPECT_FALSE(quorc::build(c.text, &file, &errs)) << c.text;
-    std::string got = errors(errs);
-    EXPECT_NE(got.find(c.error), std::string::npos) << "text:\n" << c.text << "got:\n" << got;
+    EXPECT_FALSE(quorc::build(text, &file, &errs)) << text;
+    EXPECT_NE(errors(errs).find(error), std::string::npos) << "text:\n" << text << "got:\n" << errors(errs);
   }
 }
 
@@ -250,15 +239,6 @@ TEST_F(QuorcTest, DumpRefusesWhatTheControllerWouldNotLoad) {
   cut.resize(cut.size() - 3);
   EXPECT_FALSE(quorc::dump(cut, &text, &err));
   EXPECT_NE(err.find("damaged"), std::string::npos);
-}
-
-TEST_F(QuorcScreensTest, DemoPlantBuildsAndRoundTrips) {
-  std::ifstream in(std::string(QUOR_SOURCE_DIR) + "/examples/demo/plant.qp");
-  std::string text(std::istreambuf_iterator<char>(in), {}), file;
-  ASSERT_FALSE(text.empty());
-  std::vector<quorc::Diag> errs;
-  ASSERT_TRUE(quorc::build(text, &file, &errs)) << errors(errs);
-  round_trip(file);
 }
 
 }  // namespace
