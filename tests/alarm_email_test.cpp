@@ -3,6 +3,8 @@
 // than real time: one 10 ms tick per pass, one second per 100 passes.
 #include <dirent.h>
 
+#include <algorithm>
+
 #include "alarm/alarm_hooks.h"
 #include "alarm/email.h"
 #include "core/config.h"
@@ -187,12 +189,7 @@ TEST_F(Mail, MisbehavingServersEndInTimeAndBackOff) {
     s = pump(peer.get(), [] { return mail_connect != 0; }, 8000);
     EXPECT_GE(s, MAIL_RETRY_S - 2);
     if (peer) {
-      auto conns = [&] {
-        peer->poll();
-        int n = 0;
-        for (auto& l : peer->lines()) n += l == "conn";
-        return n;
-      };
+      auto conns = [&] { return peer->poll(), std::count(peer->lines().begin(), peer->lines().end(), "conn"); };
       for (int i = 0; i < 200 && conns() < 2; ++i) usleep(10000);
       EXPECT_EQ(conns(), 2);
     }
@@ -200,11 +197,9 @@ TEST_F(Mail, MisbehavingServersEndInTimeAndBackOff) {
 }
 
 TEST(MailText, Base64AndCleaning) {
-  struct {
-    const char* in;
-    const char* out;
-  } cases[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foobar", "Zm9vYmFy"}};
-  for (auto& c : cases) EXPECT_EQ(encode64(c.in), c.out);
+  const std::pair<const char*, const char*> cases[] = {
+      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foobar", "Zm9vYmFy"}};
+  for (auto [in, out] : cases) EXPECT_EQ(encode64(in), out) << in;
   EXPECT_EQ(encode64(std::string("\0u\0p", 4)), "AHUAcA==");
   con_name.reset();
   EXPECT_EQ(get_auth_string(), "AAAA\r\n");

@@ -145,10 +145,7 @@ TEST(HistoryEndToEnd, DownloadAndCommands) {
   QuorProcess q;
   auto old = std::filesystem::current_path();
   std::filesystem::current_path(q.dir());
-  hist_par p;
-  p.n = 2;
-  p.records = 150;
-  p.file = 1;
+  hist_par p{.file = 1, .records = 150, .n = 2};
   std::strcpy(p.names[0], "level");
   ASSERT_TRUE(new_periodic(&p));
   const float v[2] = {3.25f, -1};

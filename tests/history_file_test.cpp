@@ -50,14 +50,12 @@ TEST_F(HistFile, LayoutOfNewFiles) {
   EXPECT_EQ(std::memcmp(&e.b[e.at(42)], empty, 14), 0);
 
   // Records 0 deletes; n is clamped to 1..1024; a bad index fails.
-  hist_par q;
-  q.file = 0;
+  hist_par q{};
   EXPECT_TRUE(new_periodic(&q));
   EXPECT_FALSE(std::filesystem::exists("quor1.per"));
   ASSERT_TRUE(make(K::Periodic, 1, 5000, 100));
   EXPECT_EQ(RawHist("quor2.per").n(), 1024u);
-  q.file = 4;
-  q.records = 100;
+  q = {.file = 4, .records = 100};
   EXPECT_FALSE(new_event(&q));
   EXPECT_FALSE(std::filesystem::exists("quor5.evt"));
 }

@@ -118,11 +118,9 @@ TEST_F(HmiCommands, OperatorWritesReachTheStartupFile) {
   ASSERT_TRUE(i1->sparam(&p, 0, 2));
   EXPECT_TRUE(operator_write_through(i1, p, 0, 2));
   // A wrong type for the row leaves the file as it is.
-  Iparam wrong;
-  wrong.set_uint(ptype::Dec, 99);
+  Iparam wrong{.type = ptype::Dec, .value = 99};
   EXPECT_FALSE(operator_write_through(i1, wrong, 0, 2));
-  Iparam n;
-  n.set_uint(ptype::Dec, 5);
+  Iparam n{.type = ptype::Dec, .value = 5};
   ASSERT_TRUE(i1->sparam(&n, 1, 1));
   EXPECT_TRUE(operator_write_through(i1, n, 1, 1));
   // Not while memory and file differ, and not when the file is gone.

@@ -252,10 +252,7 @@ TEST_F(Quorctl, DemoPlantUpRunsAndComesBack) {
   q.write("plant.qp", text.replace(text.find(on), on.size(), "\"Ethernet modbus slave enable\" = Disabled"));
   Ctl c = run("push plant.qp");
   ASSERT_EQ(c.status, 0) << c.err;
-  auto get = [&](const char* name) {
-    Ctl g = run(std::string("get '") + name + "'");
-    return g.status ? NAN : std::stof(g.out);
-  };
+  auto get = [&](std::string name) { Ctl g = run("get '" + name + "'"); return g.status ? NAN : std::stof(g.out); };
   float first = 0, level = 0;  // the first pass starts on the next whole second
   for (int i = 0; i < 30 && !(first > 0); ++i) usleep(100000), first = get("!level");
   EXPECT_NEAR(first, 20.0f, 2.0f);
