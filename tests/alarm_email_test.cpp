@@ -1,9 +1,9 @@
 // The mail machine against aiosmtpd and against scripted servers that stay
 // silent, trickle bytes or close mid-reply. Countdowns run ten times faster
 // than real time: one 10 ms tick per pass, one second per 100 passes.
-#include <dirent.h>
-
 #include <algorithm>
+#include <filesystem>
+#include <iterator>
 
 #include "alarm/alarm_hooks.h"
 #include "alarm/email.h"
@@ -14,13 +14,9 @@
 
 namespace {
 
-int open_fds() {
-  int n = 0;
-  if (DIR* d = opendir("/proc/self/fd")) {
-    while (readdir(d)) ++n;
-    closedir(d);
-  }
-  return n;
+long open_fds() {
+  std::filesystem::directory_iterator fds("/proc/self/fd");
+  return std::distance(begin(fds), end(fds));
 }
 
 class Mail : public HistTest {
@@ -35,9 +31,7 @@ class Mail : public HistTest {
     con_email = {"a@x.org", "b@x.org", std::nullopt, "d@x.org"};
     con_email1 = 1;
     con_email2 = 0;
-    con_name.reset();
-    con_pass.reset();
-    con_wan_ip.reset();
+    for (ConfigText* t : {&con_name, &con_pass, &con_wan_ip}) t->reset();
     gen_site_name = "Plant A";
     timec = 1000;
     ip_timeout = 1900;

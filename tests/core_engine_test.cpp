@@ -1,4 +1,5 @@
 #include <future>
+#include <tuple>
 #include <vector>
 
 #include "core/engine.h"
@@ -236,16 +237,13 @@ TEST_F(Engine, ScanPausesWithTheThread) {
   EXPECT_EQ(stopped.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
   busy = false;
   stopped.get();
-  EXPECT_EQ(run.load(), 1);
-  EXPECT_EQ(first_pass[0], 0);
-  EXPECT_EQ(thread_ctr.load(), 0);
+  auto state = [] { return std::tuple{int(run.load()), int(first_pass[0]), int(thread_ctr.load())}; };
+  EXPECT_EQ(state(), std::tuple(1, 0, 0));  // running, every loop restarted, released
 
   // A halted stop resets the loops the same way but leaves the program halted.
   {
     ScanPause p(Pause::Stopped, ScanPause::Halted);
     first_pass[0] = 1;
   }
-  EXPECT_EQ(run.load(), 0);
-  EXPECT_EQ(first_pass[0], 0);
-  EXPECT_EQ(thread_ctr.load(), 0);
+  EXPECT_EQ(state(), std::tuple(0, 0, 0));
 }

@@ -136,17 +136,13 @@ TEST_F(ExprEval, RowsAndStatus) {
 
 TEST_F(ExprEval, IfKeepsTheLastValue) {
   auto* e = make_expression("x 'if' c", "out");
-  cell("x") = 5;
   cell("out") = 42;
-  e->evaluate();
-  EXPECT_EQ(cell("out"), 42.0f);
-  cell("c") = 1;
-  e->evaluate();
-  EXPECT_EQ(cell("out"), 5.0f);
-  // A NaN written by a client does not travel through a formula.
-  cell("x") = std::nanf("");
-  e->evaluate();
-  EXPECT_EQ(cell("out"), OVERFLOW_VALUE);
+  // x, c and the result; a NaN written by a client does not travel through a formula.
+  for (auto [x, c, want] : {std::tuple{5.0f, 0.0f, 42.0f}, {5.0f, 1.0f, 5.0f}, {std::nanf(""), 1.0f, OVERFLOW_VALUE}}) {
+    cell("x") = x, cell("c") = c;
+    e->evaluate();
+    EXPECT_EQ(cell("out"), want) << x << " " << c;
+  }
 }
 
 TEST_F(ExprEval, Resize) {

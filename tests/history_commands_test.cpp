@@ -119,11 +119,9 @@ TEST_F(HistCommands, FileCommands) {
   std::string big(3 << 20, 'q');
   big[12345] = 'x';
   std::ofstream("big") << big;
-  std::string first = ask("fcopy|big~big2");
-  EXPECT_EQ(first, "");
-  EXPECT_EQ(finish(first), "OK\n\r");
-  std::ifstream in("big2", std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), big);
+  EXPECT_EQ(ask("fcopy|big~big2"), "");
+  EXPECT_EQ(finish(""), "OK\n\r");
+  EXPECT_EQ(RawHist("big2").b, std::vector<unsigned char>(big.begin(), big.end()));
 
   script({{"fren|b.txt~c.txt", "OK\n\r"}, {"fren|c.txt~../c.txt", "OK\n\r"}});  // the second refused quietly
   EXPECT_TRUE(std::filesystem::exists("c.txt"));
@@ -157,8 +155,7 @@ TEST(HistoryEndToEnd, DownloadAndCommands) {
   std::vector<float> wide(1024, 1.0f);
   for (unsigned i = 0; i < 200; ++i) ASSERT_TRUE(write_periodic(2, wide.data(), 1024, 9000 + i));
   std::filesystem::current_path(old);
-  std::ifstream in(q.dir() + "/quor2.per", std::ios::binary);
-  std::string disk(std::istreambuf_iterator<char>(in), {});
+  const std::string disk = q.read("quor2.per");
 
   ASSERT_TRUE(q.start());
   std::string body;

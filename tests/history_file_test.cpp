@@ -17,7 +17,6 @@ void poke32(const char* name, off_t at, unsigned v) {
   close(fd);
   hist_files_changed();  // as another process would, without waiting a second
 }
-std::vector<unsigned char> bytes(const char* name) { return RawHist(name).b; }
 // oldest, latest and their times, as the status gives them.
 std::vector<unsigned> span(const hist_par& s) { return {s.oldest, s.latest, s.oldest_time, s.latest_time}; }
 // next, first, last and n of a file's header.
@@ -165,7 +164,7 @@ TEST_F(HistFile, CorruptHeadersAreNeverWrittenThrough) {
     }
     else
       poke32("quor3.per", c.at, c.value);
-    auto was = bytes("quor3.per");
+    auto was = RawHist("quor3.per").b;
     bool ok = true;
     status(K::Periodic, 2, &ok);
     EXPECT_FALSE(ok) << c.what;
@@ -174,7 +173,7 @@ TEST_F(HistFile, CorruptHeadersAreNeverWrittenThrough) {
     u32 t, rec;
     EXPECT_FALSE(read_periodic(2, back, &t, 0)) << c.what;
     EXPECT_FALSE(date_periodic(2, 0, &rec)) << c.what;
-    EXPECT_EQ(bytes("quor3.per"), was) << c.what;
+    EXPECT_EQ(RawHist("quor3.per").b, was) << c.what;
   }
   // The check at load builds a new file in place of a bad one.
   per_records[2] = 100;

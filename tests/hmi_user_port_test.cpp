@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "net/files.h"
 #include "net/sockets.h"
@@ -71,16 +72,13 @@ TEST_F(UserPortInProcess, StalledUploadEndsAfterTwentySilentSeconds) {
 TEST_F(UserPortInProcess, IdleCountdownAndItsHold) {
   auto c = connect();
   EXPECT_EQ(used_slots(), 1);
-  seconds(119);
-  EXPECT_EQ(used_slots(), 1);
-  no_socket_timeout = true;  // history file creation holds every countdown
-  seconds(500);
-  EXPECT_EQ(used_slots(), 1);
-  no_socket_timeout = false;
-  seconds(119);
-  EXPECT_EQ(used_slots(), 1);
-  seconds(1);
-  EXPECT_EQ(used_slots(), 0);
+  // The hold, the seconds that pass, the sessions left; history file
+  // creation holds every countdown.
+  for (auto [hold, n, left] : {std::tuple{false, 119, 1}, {true, 500, 1}, {false, 119, 1}, {false, 1, 0}}) {
+    no_socket_timeout = hold;
+    seconds(n);
+    EXPECT_EQ(used_slots(), left) << n;
+  }
   EXPECT_TRUE(c.wait_closed(1000));
 }
 

@@ -35,13 +35,8 @@ class NetSetup : public ProgramTest {
   }
   void TearDown() override {
     options.serial[2] = saved_serial_;
-    con_ip.reset();
-    con_net_mask.reset();
-    con_broadcast.reset();
-    con_gateway.reset();
-    con_type = 0;
-    con_dhcp_server = 0;
-    gen_site_name.reset();
+    for (ConfigText* t : {&con_ip, &con_net_mask, &con_broadcast, &con_gateway, &gen_site_name}) t->reset();
+    con_type = con_dhcp_server = 0;
     ProgramTest::TearDown();
   }
   static std::string read(const char* name) {
@@ -63,7 +58,6 @@ class NetSetup : public ProgramTest {
 }  // namespace
 
 TEST_F(NetSetup, StartUpLinesForDhcpStaticAndPpp) {
-  const std::string clock = "settimeofday 31626061\n";
   struct Case {
     const char* what;
     std::function<void()> set;
@@ -87,7 +81,7 @@ TEST_F(NetSetup, StartUpLinesForDhcpStaticAndPpp) {
     std::filesystem::remove("host-actions.log");
     c.set();
     network_setup();
-    EXPECT_EQ(read("host-actions.log"), clock + c.lines);
+    EXPECT_EQ(read("host-actions.log"), "settimeofday 31626061\n" + c.lines);
     EXPECT_EQ(timec.load(), 31626061u);
     TearDown();
     SetUp();
