@@ -1,7 +1,9 @@
 // The mail machine against aiosmtpd and against scripted servers that stay
 // silent, trickle bytes or close mid-reply. Countdowns run ten times faster
 // than real time: one 10 ms tick per pass, one second per 100 passes.
-#include <dirent.h>
+#include <algorithm>
+#include <filesystem>
+#include <iterator>
 
 #include "alarm/alarm_hooks.h"
 #include "alarm/email.h"
@@ -12,13 +14,9 @@
 
 namespace {
 
-int open_fds() {
-  int n = 0;
-  if (DIR* d = opendir("/proc/self/fd")) {
-    while (readdir(d)) ++n;
-    closedir(d);
-  }
-  return n;
+long open_fds() {
+  std::filesystem::directory_iterator fds("/proc/self/fd");
+  return std::distance(begin(fds), end(fds));
 }
 
 class Mail : public HistTest {
@@ -33,9 +31,7 @@ class Mail : public HistTest {
     con_email = {"a@x.org", "b@x.org", std::nullopt, "d@x.org"};
     con_email1 = 1;
     con_email2 = 0;
-    con_name.reset();
-    con_pass.reset();
-    con_wan_ip.reset();
+    for (ConfigText* t : {&con_name, &con_pass, &con_wan_ip}) t->reset();
     gen_site_name = "Plant A";
     timec = 1000;
     ip_timeout = 1900;
@@ -69,9 +65,20 @@ class Mail : public HistTest {
     }
     return seconds;
   }
+  // Pumps until the server logged n lines and the connection ended; the lines.
+  const std::vector<std::string>& delivered(PeerProcess* peer, size_t n) {
+    pump(peer, [&] { return peer->lines().size() >= n && mail_connect == 0; });
+    return peer->lines();
+  }
+  // Periodic file 1 with one record to mail from and to the address `to`.
+  void one_record_to_mail(u8 to) {
+    ASSERT_TRUE(make(HistKind::Periodic, 0, 1, 100));
+    per_email1[0] = per_email2[0] = to;
+    float v = 1;
+    ASSERT_TRUE(write_periodic(0, &v, 1, 5));
+  }
   int port_ = 0;
 };
-
 
 }  // namespace
 
@@ -89,15 +96,13 @@ TEST_F(Mail, PeriodicEventAndNewAddressMails) {
   pump(peer.get(), [&] { return mail_seq >= 8; });
   v[0] = 4;
   ASSERT_TRUE(write_periodic(1, v, 2, 86400 * 366 + 3663));
-  pump(peer.get(), [&] { return peer->lines().size() > 1 && mail_connect == 0; });
-  ASSERT_EQ(peer->lines().size(), 2u);
+  ASSERT_EQ(delivered(peer.get(), 2).size(), 2u);
   EXPECT_EQ(peer->lines()[1],
             R"({"helo": "quor", "from": "b@x.org", "to": ["b@x.org", "d@x.org"], "data": )"
             R"("Date:01/01/00 00:16:40\r\nSubject:Plant A Periodic file 2\r\nFrom:b@x.org\r\n\r\n)"
             R"(01/01/01 01:01:01,1.5,2\r\n01/01/01 01:01:02,3,2\r\n"})");
   EXPECT_EQ(per_mail_rec[1].load(), 2);  // delivered up to record 1
-  pump(peer.get(), [&] { return peer->lines().size() > 2 && mail_connect == 0; });
-  ASSERT_EQ(peer->lines().size(), 3u);
+  ASSERT_EQ(delivered(peer.get(), 3).size(), 3u);
   EXPECT_NE(peer->lines()[2].find(R"(\r\n\r\n01/01/01 01:01:03,4,2\r\n")"), std::string::npos);
   EXPECT_EQ(per_mail_rec[1].load(), -1);
 
@@ -112,8 +117,7 @@ TEST_F(Mail, PeriodicEventAndNewAddressMails) {
   ASSERT_TRUE(write_event(0, 86400, 7.25f, 6.0f, 2));
   ASSERT_TRUE(write_event(0, 86401, 1, 4.0f, 9));
   peer->lines().clear();
-  pump(peer.get(), [&] { return peer->lines().size() >= 2 && mail_connect == 0; });
-  ASSERT_EQ(peer->lines().size(), 2u);
+  ASSERT_EQ(delivered(peer.get(), 2).size(), 2u);
   EXPECT_EQ(peer->lines()[0], R"({"auth": "PLAIN", "login": "user", "password": ")" + std::string(200, 'p') +
                                   R"(:\u0001"})");
   EXPECT_EQ(peer->lines()[1],
@@ -128,8 +132,7 @@ TEST_F(Mail, PeriodicEventAndNewAddressMails) {
   con_email2 = 2;
   timec = 1901;
   peer->lines().clear();
-  pump(peer.get(), [&] { return !peer->lines().empty() && mail_connect == 0; });
-  ASSERT_EQ(peer->lines().size(), 1u);
+  ASSERT_EQ(delivered(peer.get(), 1).size(), 1u);
   EXPECT_NE(peer->lines()[0].find(R"("to": ["a@x.org", "b@x.org"])"), std::string::npos);
   EXPECT_NE(peer->lines()[0].find(R"(Subject:Plant A New IP address\r\nFrom:a@x.org\r\n\r\n)"
                                   R"(The new IP address is: 127.0.0.1\r\n)"),
@@ -147,11 +150,7 @@ TEST_F(Mail, PeriodicEventAndNewAddressMails) {
 }
 
 TEST_F(Mail, NoReturnAddressOrRecipientsMailsNothing) {
-  ASSERT_TRUE(make(HistKind::Periodic, 0, 1, 100));
-  per_email1[0] = 3;  // an empty address: the job is dropped
-  per_email2[0] = 3;
-  float v = 1;
-  ASSERT_TRUE(write_periodic(0, &v, 1, 5));
+  one_record_to_mail(3);  // an empty address: the job is dropped
   EXPECT_EQ(per_mail_rec[0].load(), 0);
   con_email1 = 0;  // mail off: nothing happens, the records wait
   pump(nullptr, [] { return false; }, 50);
@@ -165,11 +164,7 @@ TEST_F(Mail, NoReturnAddressOrRecipientsMailsNothing) {
 }
 
 TEST_F(Mail, MisbehavingServersEndInTimeAndBackOff) {
-  ASSERT_TRUE(make(HistKind::Periodic, 0, 1, 100));
-  per_email1[0] = 1;
-  per_email2[0] = 1;
-  float v = 1;
-  ASSERT_TRUE(write_periodic(0, &v, 1, 5));
+  one_record_to_mail(1);
   for (const char* mode : {"silent", "trickle", "close", "refused"}) {
     SCOPED_TRACE(mode);
     mail_reset();
@@ -188,12 +183,7 @@ TEST_F(Mail, MisbehavingServersEndInTimeAndBackOff) {
     s = pump(peer.get(), [] { return mail_connect != 0; }, 8000);
     EXPECT_GE(s, MAIL_RETRY_S - 2);
     if (peer) {
-      auto conns = [&] {
-        peer->poll();
-        int n = 0;
-        for (auto& l : peer->lines()) n += l == "conn";
-        return n;
-      };
+      auto conns = [&] { return peer->poll(), std::count(peer->lines().begin(), peer->lines().end(), "conn"); };
       for (int i = 0; i < 200 && conns() < 2; ++i) usleep(10000);
       EXPECT_EQ(conns(), 2);
     }
@@ -201,11 +191,9 @@ TEST_F(Mail, MisbehavingServersEndInTimeAndBackOff) {
 }
 
 TEST(MailText, Base64AndCleaning) {
-  struct {
-    const char* in;
-    const char* out;
-  } cases[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foobar", "Zm9vYmFy"}};
-  for (auto& c : cases) EXPECT_EQ(encode64(c.in), c.out);
+  const std::pair<const char*, const char*> cases[] = {
+      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foobar", "Zm9vYmFy"}};
+  for (auto [in, out] : cases) EXPECT_EQ(encode64(in), out) << in;
   EXPECT_EQ(encode64(std::string("\0u\0p", 4)), "AHUAcA==");
   con_name.reset();
   EXPECT_EQ(get_auth_string(), "AAAA\r\n");

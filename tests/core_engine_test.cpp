@@ -1,4 +1,5 @@
 #include <future>
+#include <tuple>
 #include <vector>
 
 #include "core/engine.h"
@@ -108,10 +109,9 @@ TEST_F(Engine, WholeSecondLoopAndSystemCells) {
   auto a = starts_of(1);
   ASSERT_EQ(a.size(), 2u);
   for (i32 t : a) EXPECT_LT(t, 5000);
-  EXPECT_EQ(sys_get(0), 100.0f);               // day 100
-  EXPECT_EQ(sys_get(1), 2.0f);                 // second 2 of the day
-  EXPECT_NEAR(sys_get(2), 2.00f, 0.011f);      // actual start, with hundredths
-  EXPECT_EQ(sys_get(4), 0.0f);                 // first pass done
+  // Day 100, second 2 of the day, the first pass done; the actual start with hundredths.
+  for (auto [cell, want] : {std::pair{0, 100.0f}, {1, 2.0f}, {4, 0.0f}}) EXPECT_EQ(sys_get(cell), want) << cell;
+  EXPECT_NEAR(sys_get(2), 2.00f, 0.011f);
   EXPECT_EQ(first_pass[0], 1);
   EXPECT_GT(sys_get(12), 0.0f);
 }
@@ -179,7 +179,7 @@ TEST_F(Engine, BreakPointStopsAfterItsInstruction) {
   EXPECT_EQ(hits.back().id, 3);
 }
 
-TEST_F(Engine, PeriodZeroStopsAQueuedLoop) {
+TEST_F(Engine, PeriodZeroStopsAQueuedLoopAndNoProgramOnlyReschedules) {
   gen_loop_int[1] = 200;
   add_probes(1, 1, 1);
   start_run();
@@ -187,6 +187,13 @@ TEST_F(Engine, PeriodZeroStopsAQueuedLoop) {
   gen_loop_int[1] = 0;
   run_for_us(300'000);
   EXPECT_TRUE(hits.empty());
+
+  program_new(true);
+  gen_loop_int[0] = 10;
+  loop_time[0] = 0;
+  run_for_us(50'000);
+  EXPECT_EQ(run_status[0].load(), 0);
+  EXPECT_NE(loop_time[0].load(), 0u);
 }
 
 TEST_F(Engine, PassOverMidnightHasItsRealDuration) {
@@ -199,15 +206,6 @@ TEST_F(Engine, PassOverMidnightHasItsRealDuration) {
   fake.set(86400 * 101, 20'000);
   quor_exec();  // the probe, after midnight: the pass ends
   EXPECT_NEAR(sys_get(12), 0.03f, 0.001f);
-}
-
-TEST_F(Engine, NoProgramOnlyReschedules) {
-  program_new(true);
-  gen_loop_int[0] = 10;
-  run = 1;
-  run_for_us(50'000);
-  EXPECT_EQ(run_status[0].load(), 0);
-  EXPECT_NE(loop_time[0].load(), 0u);
 }
 
 TEST_F(Engine, ScanPausesWithTheThread) {
@@ -239,16 +237,13 @@ TEST_F(Engine, ScanPausesWithTheThread) {
   EXPECT_EQ(stopped.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
   busy = false;
   stopped.get();
-  EXPECT_EQ(run.load(), 1);
-  EXPECT_EQ(first_pass[0], 0);
-  EXPECT_EQ(thread_ctr.load(), 0);
+  auto state = [] { return std::tuple{int(run.load()), int(first_pass[0]), int(thread_ctr.load())}; };
+  EXPECT_EQ(state(), std::tuple(1, 0, 0));  // running, every loop restarted, released
 
   // A halted stop resets the loops the same way but leaves the program halted.
   {
     ScanPause p(Pause::Stopped, ScanPause::Halted);
     first_pass[0] = 1;
   }
-  EXPECT_EQ(run.load(), 0);
-  EXPECT_EQ(first_pass[0], 0);
-  EXPECT_EQ(thread_ctr.load(), 0);
+  EXPECT_EQ(state(), std::tuple(0, 0, 0));
 }

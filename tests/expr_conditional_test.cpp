@@ -12,26 +12,6 @@ namespace {
 
 class ExprConditional : public ExprTest {
  protected:
-  // Appends an If/ElseIf (condition formula), an EndIf, a marker Expression
-  // that counts its runs in the named cell, or a module.
-  Control* add(u16 type, const char* text = nullptr) {
-    Control* c;
-    if (type == 0) {
-      c = new Module(current_instruction, text, 0);
-      current_module = c;
-    } else {
-      c = inst_create(type, current_instruction, "i", 1);
-    }
-    current_instruction = c;
-    if ((type == 21 || type == 22) && text) set_row(static_cast<Expression*>(c), 1, text, "cond");
-    if (type == 20) set_row(static_cast<Expression*>(c), 1, (std::string(text) + " + 1").c_str(), text);
-    return c;
-  }
-  Control* cond(const char* f) { return add(21, f); }
-  Control* elseif(const char* f) { return add(22, f); }
-  Control* endif() { return add(23); }
-  Control* mark(const char* name) { return add(20, name); }
-
   // Builds loop 1 from words: "if:F" and "elif:F" (condition formula F),
   // "if" (no rows), "elif=N" (its only row counts its runs in N, so it is
   // true once evaluated), "elif=N:F" (that row, then the condition F),
@@ -39,28 +19,27 @@ class ExprConditional : public ExprTest {
   void build(const std::string& words) {
     std::istringstream in(words);
     for (std::string w; in >> w;) {
-      const size_t sep = w.find_first_of(":=");
-      const std::string arg = sep == std::string::npos ? "" : w.substr(sep + 1);
-      if (w == "if") {
-        add(21);
-      } else if (w.rfind("if:", 0) == 0) {
-        cond(arg.c_str());
-      } else if (w.rfind("elif:", 0) == 0) {
-        elseif(arg.c_str());
-      } else if (w.rfind("elif=", 0) == 0) {
-        auto* e = static_cast<Expression*>(elseif(nullptr));
-        std::string name = arg.substr(0, arg.find(':'));
+      const size_t sep = w.find_first_of(":="), npos = std::string::npos;
+      const std::string kind = w.substr(0, sep), arg = sep == npos ? "" : w.substr(sep + 1);
+      if (kind == "mod") {
+        current_module = current_instruction = new Module(current_instruction, arg.c_str(), 0);
+        continue;
+      }
+      const u16 type = kind == "if" ? 21 : kind == "elif" ? 22 : kind == "end" ? 23 : 20;
+      current_instruction = inst_create(type, current_instruction, "i", 1);
+      auto* e = static_cast<Expression*>(current_instruction);
+      if (type == 20) {
+        set_row(e, 1, (w + " + 1").c_str(), w.c_str());
+      } else if (sep != npos && w[sep] == ':') {
+        set_row(e, 1, arg.c_str(), "cond");
+      } else if (sep != npos) {
+        const size_t colon = arg.find(':');
+        const std::string name = arg.substr(0, colon);
         set_row(e, 1, (name + " + 1").c_str(), name.c_str());
-        if (arg.find(':') != std::string::npos) {
+        if (colon != npos) {
           e->resize(2);
-          set_row(e, 2, arg.substr(arg.find(':') + 1).c_str(), "cond");
+          set_row(e, 2, arg.substr(colon + 1).c_str(), "cond");
         }
-      } else if (w == "end") {
-        endif();
-      } else if (w.rfind("mod:", 0) == 0) {
-        add(0, arg.c_str());
-      } else {
-        mark(w.c_str());
       }
     }
   }
@@ -70,7 +49,6 @@ class ExprConditional : public ExprTest {
     current_loop_exec = 0;
     for (Control* c = loop_start[0]; c && c != loop_start[1];) c = c->execute();
   }
-  float runs(const char* name) { return cell(name); }
 };
 
 }  // namespace
@@ -106,7 +84,7 @@ TEST_F(ExprConditional, BranchesNestingAndModuleBoundaries) {
     pass();
     std::istringstream want(c.runs);
     for (std::string w; want >> w;)
-      EXPECT_EQ(runs(w.substr(0, w.find('=')).c_str()), std::stof(w.substr(w.find('=') + 1))) << w;
+      EXPECT_EQ(cell(w.substr(0, w.find('=')).c_str()), std::stof(w.substr(w.find('=') + 1))) << w;
     EXPECT_EQ(if_index[0], c.level);
   }
   // A module start closes every level.
@@ -126,20 +104,15 @@ TEST_F(ExprConditional, BranchesNestingAndModuleBoundaries) {
 
 // The engine runs the skipping through execute()'s return value.
 TEST_F(ExprConditional, UnderTheEngine) {
-  cell("go") = 0;
-  cond("go");
-  mark("taken");
-  elseif("1");
-  mark("otherwise");
-  endif();
+  build("if:go taken elif:1 otherwise end");
   start_run();
   run_for_us(2'100'000, 10'000);  // two passes of the one-second loop
-  EXPECT_EQ(runs("taken"), 0);
-  EXPECT_EQ(runs("otherwise"), 2);
+  EXPECT_EQ(cell("taken"), 0);
+  EXPECT_EQ(cell("otherwise"), 2);
   cell("go") = 1;
   run_for_us(1'000'000, 10'000);
-  EXPECT_EQ(runs("taken"), 1);
-  EXPECT_EQ(runs("otherwise"), 2);
+  EXPECT_EQ(cell("taken"), 1);
+  EXPECT_EQ(cell("otherwise"), 2);
 }
 
 namespace {
@@ -186,8 +159,9 @@ TEST_F(ExprConditional, CachedTargetsEqualTheWalk) {
   const u16 kinds[] = {21, 21, 22, 23, 23, 20, 0};
   auto check = [&](const char* after) {
     for (Control* c : elements())
-      if (c->num() == 21 || c->num() == 22)
+      if (c->num() == 21 || c->num() == 22) {
         ASSERT_EQ(static_cast<If*>(c)->next_if(), walked_target(c)) << after;
+      }
   };
   auto standard = [](Control* c) { return std::find(loop_start, loop_start + 5, c) != loop_start + 5; };
   for (int program = 0; program < 20; ++program) {
@@ -202,11 +176,10 @@ TEST_F(ExprConditional, CachedTargetsEqualTheWalk) {
       std::vector<Control*> all = elements();
       Control* x = all[size_t(pick(int(all.size()) - 1))];
       int op = pick(3);
+      cursor_at(x);
       if (op == 0 || standard(x)) {
-        cursor_at(x);
         program_instruction(kinds[pick(7)], "i", 1);
       } else {
-        cursor_at(x);
         program_blockstart();
         program_block();
         if (op == 1) {
