@@ -19,43 +19,53 @@ HmiCommand parsed(const std::string& line) {
 }
 
 TEST(HmiParse, NumbersTextAndTilde) {
-  std::string many = "x|";  // more numbers than the command holds
+  EXPECT_EQ(parsed("pos||7").n[0], 7u);
+  EXPECT_EQ(parsed("pos|x|7").n[0], 7u);
+  EXPECT_EQ(parsed("pos|x|7").text, "x");
+  EXPECT_EQ(parsed("pos").n[0], 0u);
+  EXPECT_EQ(parsed("loop||-1").si(0), -1);
+  EXPECT_EQ(parsed("loop||-0x10").si(0), -16);
+  EXPECT_EQ(parsed("x||0x10").n[0], 0u);  // unsigned fields are decimal
+  EXPECT_EQ(parsed("x||4294967295").n[0], 4294967295u);
+  HmiCommand e = parsed("x||1||3");
+  EXPECT_EQ(e.n[0], 1u);
+  EXPECT_EQ(e.n[1], 0u);
+  EXPECT_EQ(e.n[2], 3u);
+
+  HmiCommand t = parsed("varen|a~b");
+  EXPECT_EQ(t.text, "a");
+  EXPECT_EQ(t.text2, "b");
+  EXPECT_EQ(parsed("varen|tank").text2, "tank");
+  EXPECT_EQ(parsed("x|a~b~c").text2, "c");
+  EXPECT_EQ(parsed("x|{a~b}").text, "{a~b}");
+
+  std::string many = "x|";
   for (int i = 1; i <= 25; ++i) many += "|" + std::to_string(i);
-  struct Case {
-    std::string line;
-    const char *text, *text2;  // nullptr: not checked
-    std::vector<u32> n;        // the leading numbers (signed fields hold their bit pattern)
-  } const cases[] = {
-      {"pos||7", nullptr, nullptr, {7}}, {"pos|x|7", "x", nullptr, {7}}, {"pos", nullptr, nullptr, {0}},
-      {"loop||-1", nullptr, nullptr, {~0u}}, {"loop||-0x10", nullptr, nullptr, {u32(-16)}},
-      {"x||0x10", nullptr, nullptr, {0}},  // unsigned fields are decimal
-      {"x||4294967295", nullptr, nullptr, {4294967295u}}, {"x||1||3", nullptr, nullptr, {1, 0, 3}},
-      {"varen|a~b", "a", "b", {}}, {"varen|tank", nullptr, "tank", {}}, {"x|a~b~c", nullptr, "c", {}},
-      {"x|{a~b}", "{a~b}", nullptr, {}}, {many, nullptr, nullptr, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18}},
-  };
-  for (const Case& c : cases) {
-    HmiCommand h = parsed(c.line);
-    if (c.text) { EXPECT_EQ(h.text, c.text) << c.line; }
-    if (c.text2) { EXPECT_EQ(h.text2, c.text2) << c.line; }
-    for (size_t i = 0; i < c.n.size(); ++i) EXPECT_EQ(h.n[i], c.n[i]) << c.line << " " << i;
-  }
+  HmiCommand m = parsed(many);
+  EXPECT_EQ(m.n[17], 18u);
+
   HmiCommand c;
   EXPECT_TRUE(parse_HMI("abcdefghijk", c));
   EXPECT_FALSE(parse_HMI("abcdefghijkl", c));
   EXPECT_FALSE(parse_HMI("abcdefghijkl|x", c));
+
   // The text field stops at position 4000; the numbers after it still count.
   HmiCommand big = parsed("x|" + std::string(5000, 'a') + "|9");
   EXPECT_EQ(big.text.size(), HMI_TEXT_LIMIT - 2);
   EXPECT_EQ(big.n[0], 9u);
 }
 
-TEST(HmiDispatch, EveryKeywordFindsItsOwnEntry) {
+TEST(HmiDispatch, TableHoldsEveryKeywordOnce) {
+  auto table = command_table();
+  EXPECT_EQ(table.size(), 100u);
   std::set<std::string> seen;
-  for (const auto& e : command_table()) {
+  for (const auto& e : table) {
     EXPECT_TRUE(seen.insert(e.keyword).second) << e.keyword;
     EXPECT_EQ(find_command(e.keyword), &e);
     EXPECT_NE(e.run, nullptr);
   }
+  EXPECT_EQ(std::string(table.front().keyword), "rsys");
+  EXPECT_EQ(std::string(table.back().keyword), "sname");
 }
 
 class HmiSession : public ProgramTest {
@@ -65,13 +75,30 @@ class HmiSession : public ProgramTest {
 
 TEST_F(HmiSession, FramingAndSimpleReplies) {
   int s = slots.open(2);
-  const std::pair<const char*, const char*> replies[] = {
-      {"", "fail\n\r"}, {"nosuchcmd", "fail\n\r"}, {"term", "sync\n\r"}, {"flush", "eob\n\r"},
-      {"status", "Stop\n\r"}, {"users", "none\nVersion 0.946\nNo name\n\r"}, {"sname", "no name\n\r"},
-      {"alive", "fail\n\r"}, {"rsys||0|1", "fail\n\r"},  // not logged in
-      {"sconfig||4|5|3|0|1", ""},                         // never answers
-  };
-  for (const auto& [cmd, reply] : replies) EXPECT_EQ(slots.ask(s, cmd), reply) << cmd;
+  EXPECT_EQ(slots.ask(s, ""), "fail\n\r");
+  EXPECT_EQ(slots.ask(s, "nosuchcmd"), "fail\n\r");
+  EXPECT_EQ(slots.ask(s, "term"), "sync\n\r");
+  EXPECT_EQ(slots.ask(s, "flush"), "eob\n\r");
+  EXPECT_EQ(slots.ask(s, "status"), "Stop\n\r");
+  EXPECT_EQ(slots.ask(s, "users"), "none\nVersion 0.946\nNo name\n\r");
+  EXPECT_EQ(slots.ask(s, "sname"), "no name\n\r");
+  EXPECT_EQ(slots.ask(s, "alive"), "fail\n\r");  // not logged in
+  EXPECT_EQ(slots.ask(s, "rsys||0|1"), "fail\n\r");
+  EXPECT_EQ(slots.ask(s, "sconfig||4|5|3|0|1"), "");  // never answers
+
+  std::string init = slots.ask(s, "init");
+  int blocks = 0;
+  for (char ch : init) blocks += ch == '\r';
+  EXPECT_EQ(blocks, 5);
+  EXPECT_NE(init.find("Module|none\nConvert|Enter number of cal pairs (2-20)\n"), std::string::npos);
+  EXPECT_NE(init.find("\rFrame|none\n"), std::string::npos);
+  EXPECT_NE(init.find("Graph_bins/events|none\n\r"), std::string::npos);
+  EXPECT_NE(init.find("\r50\nnone\n1000\n10\nNone\nno name\n0\n\r"), std::string::npos);
+
+  // A slot without a session receives nothing, but the command acts.
+  quiblet_socket[s] = 0;
+  EXPECT_EQ(slots.ask(s, "gpos||3"), "");
+  EXPECT_EQ(gen_sel, 3);
 }
 
 class HmiLogin : public HmiSession {
@@ -90,12 +117,15 @@ class HmiLogin : public HmiSession {
   }
 };
 
-TEST_F(HmiLogin, OperatorWrongKeyAndProgrammer) {
-  int op = slots.open(4);
-  EXPECT_EQ(login(op, "op", 0xCAFE), "hmi\n\r");
-  EXPECT_EQ(priority[op], 1);
-  EXPECT_EQ(priority_hi[op], 3);
-  EXPECT_EQ(slots.ask(op, "stop"), "fail\n\r");  // programmer only
+TEST_F(HmiLogin, OperatorAndWrongAnswers) {
+  int s = slots.open(4);
+  EXPECT_EQ(login(s, "op", 0xCAFE), "hmi\n\r");
+  EXPECT_EQ(priority[s], 1);
+  EXPECT_EQ(priority_hi[s], 3);
+  EXPECT_EQ(slots.ask(s, "users"), "hmi\nVersion 0.946\nNo name\n\r");
+  EXPECT_EQ(slots.ask(s, "alive"), "OK\n\r");
+  EXPECT_EQ(slots.ask(s, "rsys||0|0").back(), '\r');
+  EXPECT_EQ(slots.ask(s, "stop"), "fail\n\r");  // programmer only
 
   // A wrong key answers the challenge wrongly: fail, closed 5 s later.
   int t = slots.open(5);
@@ -107,16 +137,26 @@ TEST_F(HmiLogin, OperatorWrongKeyAndProgrammer) {
   clients_second();
   EXPECT_EQ(port_close[t], 1);
 
-  // The programmer's reply comes on the same connection, now held in slot 0;
-  // the other sessions are closed.
+  int u = slots.open(6);
+  EXPECT_EQ(slots.ask(u, "mvar|" + quorclient::encode_password("nobody")), "fail\n\r");
+  EXPECT_EQ(port_timeout[u], 5);
+}
+
+TEST_F(HmiLogin, ProgrammerMovesToSlotZeroAndClosesOthers) {
+  int other = slots.open(1);
   int s = slots.open(3);
   int fd = client_socket[s];
+  // The reply comes on the same connection, now held in slot 0.
   EXPECT_EQ(login(s, "boss", 0x1234567u), "prog\n\r");
   EXPECT_EQ(client_socket[0], fd);
   EXPECT_EQ(quiblet_socket[0], fd);
-  EXPECT_EQ(client_socket[s] + client_socket[op], 0);
+  EXPECT_EQ(client_socket[3], 0);
+  EXPECT_EQ(client_socket[other], 0);
   EXPECT_EQ(priority[0], 0);
-  EXPECT_EQ(priority[s], 255);
+  EXPECT_EQ(priority[3], 255);
+  // While a programmer holds slot 0, nobody else logs in.
+  int late = slots.open(7);
+  EXPECT_EQ(slots.ask(late, "mvar|" + quorclient::encode_password("op")), "fail\n\r");
 }
 
 TEST_F(HmiLogin, CipherMatchesTheClient) {
