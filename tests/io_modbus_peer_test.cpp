@@ -168,9 +168,8 @@ TEST_F(IoModbusPeer, TimeoutAndRetriesWithThePeerStopped) {
   EXPECT_EQ(v->get(0), 1002.0f);
 }
 
-// Stands between the controller and the peer: requests pass at once,
-// replies are held until the test hands them over, in as many segments as
-// it likes.
+// Stands between the controller and the peer: requests pass at once, and
+// replies too unless held, when they are dropped.
 class Relay {
  public:
   explicit Relay(u16 upstream_port) {
@@ -183,7 +182,7 @@ class Relay {
       if (fd >= 0) close(fd);
   }
   bool ok() const { return listener_ >= 0 && upstream_ >= 0; }
-  // Accepts, forwards requests and collects replies.
+  // Accepts and forwards what has come either way.
   void step() {
     if (down_ < 0) down_ = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK);
     u8 buf[512];
@@ -192,75 +191,22 @@ class Relay {
       send(upstream_, buf, size_t(n), MSG_NOSIGNAL);
       forwarded += size_t(n);
     }
-    while ((n = recv(upstream_, buf, sizeof buf, 0)) > 0) held.insert(held.end(), buf, buf + n);
-  }
-  // Hands the next n held bytes to the controller.
-  void pass(size_t n) {
-    n = std::min(n, held.size());
-    ASSERT_EQ(send(down_, held.data(), n, MSG_NOSIGNAL), ssize_t(n));
-    held.erase(held.begin(), held.begin() + long(n));
+    while ((n = recv(upstream_, buf, sizeof buf, 0)) > 0)
+      if (!hold && down_ >= 0) send(down_, buf, size_t(n), MSG_NOSIGNAL);
   }
   u16 port = 0;
-  std::vector<u8> held;
+  bool hold = false;
   size_t forwarded = 0;  // request bytes passed on
 
  private:
   int listener_ = -1, upstream_ = -1, down_ = -1;
 };
 
-TEST_F(IoModbusPeer, AReplySplitAcrossSegmentsIsDecodedOnceComplete) {
-  PeerProcess peer;
-  u16 port = start_tcp(peer);
-  ASSERT_NE(port, 0);
-  Relay relay(port);
-  ASSERT_TRUE(relay.ok());
-  Ivar* st = var("st");
-  Modbus* m = tcp_modbus(relay.port, 3, mb_reg::Unsigned, 3, 5, v);  // 250, 65531, 32773
-  set_ref(m, STATUS, st);
-  fill({-1, -1, -1});
-  m->execute();
-  // Header (6), unit, function, byte count, three registers.
-  const size_t whole = 6 + 3 + 6;
-  ASSERT_TRUE(pump([&] {
-    relay.step();
-    if (m->ready() && !m->port->busy) engine_hooks.io_start(m);
-    return relay.held.size() >= whole;
-  }));
-  ASSERT_EQ(relay.held.size(), whole);
-
-  // Three segments: inside the header, inside the data, the rest.
-  auto untouched = [&] {
-    relay.step();
-    EXPECT_TRUE(m->port->busy);
-    EXPECT_EQ(m->status, mb_status::Armed);
-    EXPECT_EQ(v->get(0), -1.0f);
-    EXPECT_EQ(st->get(0), 2.0f);  // as shown when it was assigned
-    return false;
-  };
-  relay.pass(3);
-  pump(untouched, 30);
-  relay.pass(8);
-  pump(untouched, 30);
-  relay.pass(whole);
-  ASSERT_TRUE(pump([&] { return !m->ready(); }, 200));
-  EXPECT_EQ(m->status, mb_status::Ok);
-  EXPECT_EQ(st->get(0), 1.0f);
-  expect_values({250.0f, 65531.0f, 32773.0f});
-}
-
 // A 10 ms Loop_1 runs the program on the manual clock while real time
 // passes for the replies.
-class IoModbusPeerLoop : public IoModbusPeer {
- protected:
-  void SetUp() override {
-    IoModbusPeer::SetUp();
-    if (IsSkipped() || HasFailure()) return;
-    gen_loop_int[0] = 10;
-    start_run();
-  }
-};
-
-TEST_F(IoModbusPeerLoop, TwoShareAPortInTurnAThirdHasItsOwn) {
+TEST_F(IoModbusPeer, TwoShareAPortInTurnAThirdHasItsOwn) {
+  gen_loop_int[0] = 10;
+  start_run();
   PeerProcess p1, p2;
   u16 port1 = start_tcp(p1), port2 = start_tcp(p2);
   ASSERT_TRUE(port1 && port2);
@@ -344,14 +290,7 @@ TEST_F(IoModbusPeer, Lock3WaitsForATransactionInFlight) {
   set_ref(m, STATUS, st);
   set_num(m, TIMEOUT, 30);
   IO_def* link = m->port;
-  bool answer = true;
-  auto wait_for = [&](const std::function<bool()>& f) {
-    return wait_real([&] {
-      relay.step();
-      if (answer && !relay.held.empty()) relay.pass(relay.held.size());
-      return f();
-    });
-  };
+  auto wait_for = [&](const std::function<bool()>& f) { return wait_real([&] { return relay.step(), f(); }); };
   start_run();
   start_exec_thread();
   EXPECT_TRUE(wait_for([&] { return v->get(0) == 250.0f && st->get(0) == 1.0f; }));
@@ -361,7 +300,7 @@ TEST_F(IoModbusPeer, Lock3WaitsForATransactionInFlight) {
   EXPECT_TRUE(wait_for([&] { return polling.spent() > 0.3; }));
   EXPECT_LT(polling.used(), polling.spent() / 2) << "the execution thread spins while polling";
 
-  answer = false;  // the next request gets no answer
+  relay.hold = true;  // the next request gets no answer
   size_t sent = relay.forwarded;
   EXPECT_TRUE(wait_for([&] { return relay.forwarded > sent; }));
   Usage draining;
@@ -374,8 +313,8 @@ TEST_F(IoModbusPeer, Lock3WaitsForATransactionInFlight) {
   EXPECT_FALSE(link->busy);
   EXPECT_EQ(link->current, nullptr);
   release();
-  relay.held.clear();  // late answers
-  answer = true;
+  relay.step();  // late answers are dropped
+  relay.hold = false;
   EXPECT_TRUE(wait_for([&] { return st->get(0) == 1.0f; }));  // polling again
   stop_exec_thread();
   plat = &fake;
@@ -467,40 +406,18 @@ TEST_F(IoModbusPeer, ReconfiguredAndReinsertedWhileTheScanRuns) {
   EXPECT_LE(ticks, u32(spent * 100 + 2));
 }
 
-// A socat pty pair with the libmodbus RTU slave on one end; the command
-// line maps the controller's line 2 to the other ("--serial 2=PATH").
-class IoModbusRtuPeer : public IoModbusPeer {
- protected:
-  void SetUp() override {
-    IoModbusPeer::SetUp();
-    if (IsSkipped() || HasFailure()) return;
-    if (!PtyPair::available()) GTEST_SKIP() << "socat not installed";
-    ASSERT_TRUE(pty_.start());
-    ASSERT_TRUE(peer_.start({kPeer, "rtu", pty_.dev()}));
-    ASSERT_EQ(peer_.read_line(), "ready");
-
-    std::string map = "2=" + pty_.ctl();
-    char prog[] = "quor", opt[] = "--serial";
-    char* argv[] = {prog, opt, map.data(), nullptr};
-    ASSERT_EQ(parse_options(3, argv, options), -1);
-    line_ = io_port_at(2);
-    line_->kind = io_kind::ModbusMaster;
-    set_serial(line_, false);
-    ASSERT_GT(line_->descriptor, 0);
-  }
-  void TearDown() override {
-    peer_.end();
-    IoModbusPeer::TearDown();
-  }
-  PtyPair pty_;
-  PeerProcess peer_;
-  IO_def* line_ = nullptr;
-};
-
 // A reply of another slave on the line (unit 7, holding register 5) reaches
 // the controller ahead of its own slave's: it is skipped up to the first
 // byte equal to the controller's unit address.
-TEST_F(IoModbusRtuPeer, AForeignUnitsReplyIsSkipped) {
+TEST_F(IoModbusPeer, AForeignUnitsReplyIsSkippedOnALine) {
+  if (!PtyPair::available()) GTEST_SKIP() << "socat not installed";
+  PtyPair pty;
+  PeerProcess peer;  // the slave of unit 1 on the line
+  ASSERT_TRUE(pty.start());
+  ASSERT_TRUE(peer.start({kPeer, "rtu", pty.dev()}));
+  ASSERT_EQ(peer.read_line(), "ready");
+  IO_def* line = open_line(2, pty.ctl());
+  ASSERT_GT(line->descriptor, 0);
   const Bytes foreign = with_crc({0x07, 0x03, 0x02, 0x03, 0xEC});
   ASSERT_EQ(std::count(foreign.begin(), foreign.end(), 0x01), 0);  // nothing to sync on
 
@@ -508,17 +425,17 @@ TEST_F(IoModbusRtuPeer, AForeignUnitsReplyIsSkipped) {
   Modbus* m = serial_modbus(2, 2, mb_reg::Unsigned, 1, 3, v);  // unit 1, holding 3: 1002
   set_ref(m, STATUS, st);
   // Our slave holds its answer back until the foreign reply is on the line.
-  ASSERT_TRUE(peer_.pause());
+  ASSERT_TRUE(peer.pause());
   m->execute();
   engine_hooks.io_start(m);
-  ASSERT_TRUE(line_->busy);
-  int bus = pty_.open_dev(O_WRONLY);
+  ASSERT_TRUE(line->busy);
+  int bus = pty.open_dev(O_WRONLY);
   ASSERT_GE(bus, 0);
   write_all(bus, foreign);
-  ASSERT_TRUE(pump([&] { return line_->progress == 1; }, 300));
-  EXPECT_FALSE(line_->synced);  // bytes, but no frame start yet
-  peer_.signal(SIGCONT);
-  ASSERT_TRUE(pump([&] { return !m->ready() && !line_->busy; }));
+  ASSERT_TRUE(pump([&] { return line->progress == 1; }, 300));
+  EXPECT_FALSE(line->synced);  // bytes, but no frame start yet
+  peer.signal(SIGCONT);
+  ASSERT_TRUE(pump([&] { return !m->ready() && !line->busy; }));
   EXPECT_EQ(m->status, mb_status::Ok);
   EXPECT_EQ(st->get(0), 1.0f);
   EXPECT_EQ(v->get(0), 1002.0f);

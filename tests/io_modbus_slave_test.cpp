@@ -22,9 +22,12 @@ bool has_pymodbus() {
 
 class ModbusSlave : public IoTest {
  protected:
-  // Runs the engine on its own thread until stop (the peer talks to it
-  // meanwhile in real time).
-  void serve_while(const std::function<void()>& talk) {
+  // Runs the scripted master while the engine runs on its own thread, and
+  // checks the master's lines after "ready".
+  void expect_session(std::vector<std::string> argv) {
+    argv.insert(argv.begin(), {kPython, kClient});
+    PeerProcess peer;
+    ASSERT_TRUE(peer.start(argv));
     std::atomic<bool> stop{false};
     std::thread engine([&] {
       int fds[64];
@@ -37,10 +40,19 @@ class ModbusSlave : public IoTest {
         poll(p, nfds_t(n), 1);
       }
     });
-    talk();
+    std::vector<std::string> got;
+    for (std::string l; !(l = peer.read_line(5000)).empty() && l != "done";)
+      if (l != "ready") got.push_back(l);
     stop = true;
     engine.join();
+    const std::vector<std::string> want{
+        "fc16 ok", "fc3 1 2 65535", "fc6 ok", "fc4 65535", "fc5 ok", "fc15 ok",
+        "fc1 1 0 1 1 0 0 0 0", "fc2 1 0 1 1 0 0 0 0",
+        // pi as "Float" (low word first) and "Float(swapped)"
+        "floats 4059 16457 16457 4059", "edge none", "after 1"};
+    EXPECT_EQ(got, want);
   }
+  static Bytes cat(Bytes a, const Bytes& b) { return a.insert(a.end(), b.begin(), b.end()), a; }
   // Modslave rows.
   enum : u16 { M_ENABLE, M_TRANSFER, M_COM, M_ADDR, M_TYPE, M_LEN, M_DIR };
   Modslave* modslave(u8 com, u32 address1, u8 type, u32 n, u8 dir, Ivar* v) {
@@ -73,30 +85,6 @@ class ModbusSlave : public IoTest {
     }
     return in;
   }
-  // Runs the scripted master and returns its lines after "ready".
-  std::vector<std::string> run_client(const std::vector<std::string>& args) {
-    PeerProcess peer;
-    std::vector<std::string> lines;
-    std::vector<std::string> argv{kPython, kClient};
-    argv.insert(argv.end(), args.begin(), args.end());
-    EXPECT_TRUE(peer.start(argv));
-    serve_while([&] {
-      for (;;) {
-        std::string l = peer.read_line(5000);
-        if (l.empty() || l == "done") break;
-        if (l != "ready") lines.push_back(l);
-      }
-    });
-    return lines;
-  }
-  void expect_session(const std::vector<std::string>& got) {
-    const std::vector<std::string> want{
-        "fc16 ok", "fc3 1 2 65535", "fc6 ok", "fc4 65535", "fc5 ok", "fc15 ok",
-        "fc1 1 0 1 1 0 0 0 0", "fc2 1 0 1 1 0 0 0 0",
-        // pi as "Float" (low word first) and "Float(swapped)"
-        "floats 4059 16457 16457 4059", "edge none", "after 1"};
-    EXPECT_EQ(got, want);
-  }
   // Modslave writes pi into registers 200-203 of the window in both word
   // orders.
   void put_pi(u8 com) {
@@ -112,7 +100,7 @@ TEST_F(ModbusSlave, TcpAgainstAnIndependentMaster) {
   u16 port = free_port();
   IO_slave_port_listen(port, io_kind::ModbusSlave, true);
   put_pi(0);
-  expect_session(run_client({"tcp", std::to_string(port)}));
+  expect_session({"tcp", std::to_string(port)});
   EXPECT_EQ(sys_get(512 + 2), 65535.0f);
   EXPECT_EQ(sys_get(512 + 2047), 65535.0f);
   EXPECT_EQ(sys_get(512 + 12), 1.0f);
@@ -134,12 +122,8 @@ TEST_F(ModbusSlave, TcpFraming) {
   EXPECT_EQ(exchange(s, Bytes(read3.begin(), read3.begin() + 5)), Bytes{});
   EXPECT_EQ(exchange(s, Bytes(read3.begin() + 5, read3.end())), reply3);
 
-  Bytes two = read3;
   const Bytes write6{0, 9, 0, 0, 0, 6, 1, 6, 0x07, 0xFF, 0xFF, 0xFF};  // register 2047
-  two.insert(two.end(), write6.begin(), write6.end());
-  Bytes both = reply3;
-  both.insert(both.end(), write6.begin(), write6.end());
-  EXPECT_EQ(exchange(s, two), both);
+  EXPECT_EQ(exchange(s, cat(read3, write6)), cat(reply3, write6));
   EXPECT_EQ(sys_get(2559), 65535.0f);
 
   const Bytes refused[] = {
@@ -185,7 +169,7 @@ class ModbusSlaveRtu : public ModbusSlave {
 TEST_F(ModbusSlaveRtu, AgainstAnIndependentMaster) {
   if (!has_pymodbus()) GTEST_SKIP() << "python3-pymodbus not installed";
   put_pi(2);
-  expect_session(run_client({"rtu", pty_.dev(), "7"}));
+  expect_session({"rtu", pty_.dev(), "7"});
   const u16 base = 2560 + 1024;
   EXPECT_EQ(sys_get(base + 2), 65535.0f);
   EXPECT_EQ(sys_get(base + 1023), 65535.0f);
@@ -222,12 +206,8 @@ TEST_F(ModbusSlaveRtu, RefusalsAndCounters) {
   }
   EXPECT_EQ(sys_get(3584), 42.0f);  // the broadcast wrote nothing
   // Two frames back to back: both answered, in order.
-  Bytes two = read1;
   const Bytes write6 = with_crc({7, 6, 0x03, 0xFF, 0x12, 0x34});
-  two.insert(two.end(), write6.begin(), write6.end());
-  Bytes both = reply1;
-  both.insert(both.end(), write6.begin(), write6.end());
-  EXPECT_EQ(exchange(dev, two), both);
+  EXPECT_EQ(exchange(dev, cat(read1, write6)), cat(reply1, write6));
   EXPECT_EQ(sys_get(3584 + 1023), float(0x1234));
   // Time-outs, CRC errors, rejected, replies.
   const float counts[] = {1, 1, 1, 8};
