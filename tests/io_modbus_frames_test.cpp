@@ -17,12 +17,7 @@ TEST(IoModbusCodec, CrcAndRegisterImages) {
 
   // A value as it goes out (first and second register), and what those
   // registers read back as.
-  struct Case {
-    u8 type;
-    float value;
-    u16 a, b;
-    float back;
-  } const cases[] = {
+  const struct { u8 type; float value; u16 a, b; float back; } cases[] = {
       {mb_reg::IntSign, -5.0f, 0x8005, 0, -5.0f},
       {mb_reg::IntSign, 40000.0f, 0x7FFF, 0, 32767.0f},
       {mb_reg::Bcd, 1234.0f, 0x1234, 0, 1234.0f},
@@ -36,7 +31,7 @@ TEST(IoModbusCodec, CrcAndRegisterImages) {
       {mb_reg::Float, 3.1415927f, 0x0FDB, 0x4049, 3.1415927f},  // bits 15-0 first
       {mb_reg::FloatSwapped, 3.1415927f, 0x4049, 0x0FDB, 3.1415927f},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     u16 a = 0, b = 0;
     mb_encode(c.type, c.value, &a, &b);
     EXPECT_EQ(a, c.a) << int(c.type) << " " << c.value;
@@ -208,18 +203,14 @@ TEST_F(IoModbusRtuScript, FailuresGiveTheirStatus) {
   // What comes back and the status it gives, shown in the Status cell.
   Bytes bad_crc = with_crc({0x01, 0x03, 0x02, 0x00, 0x05});
   bad_crc.back() ^= 0xFF;
-  struct Case {
-    const char* what;
-    Bytes reply;
-    int status;
-  } const cases[] = {
+  const struct { const char* what; Bytes reply; int status; } cases[] = {
       {"nothing", {}, mb_status::Timeout},
       {"never the unit address", {0x05, 0x03}, mb_status::TimeoutNoUnit},
       {"started, never completed", {0x01, 0x03, 0x02}, mb_status::TimeoutPartial},
       {"CRC", bad_crc, mb_status::CrcError},
       {"exception reply", with_crc({0x01, 0x83, 0x02}), mb_status::WrongFunction},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     arm(m);
     if (!c.reply.empty()) write_all(master_, c.reply);
     EXPECT_EQ(finish(m), c.status) << c.what;
@@ -499,12 +490,10 @@ TEST_F(IoModbusTcpScript, AConnectionThatCannotBeMadeFailsTheAttempt) {
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
 
-  struct Case {
-    const char* what;
-    u16 port;
-  } const cases[] = {{"refused", free_port()}, {"never completed", full_port}};
+  const struct { const char* what; u16 port; } cases[] = {{"refused", free_port()},
+                                                          {"never completed", full_port}};
   Ivar* st = var("st");
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     m_ = tcp_modbus(c.port, 3, mb_reg::Unsigned, 1, 1, v);
     set_ref(m_, STATUS, st);
     st->set(0, 1.0f);

@@ -73,17 +73,13 @@ TEST_F(IoModbusPeer, TcpReadsAndWritesEveryType) {
 
   // Input registers 1.. hold pi (low half first), pi (high half first),
   // 250, -5, 0x8005, 0x1234, 65535. The last row scales: 250 x 0.1 + 0.
-  struct Case {
-    u8 reg_type;
-    u32 address;
-    float a, want;
-  };
-  const Case cases[] = {{mb_reg::Float, 1, 1, 3.1415927f}, {mb_reg::FloatSwapped, 3, 1, 3.1415927f},
-                        {mb_reg::Unsigned, 5, 1, 250.0f},  {mb_reg::TwosComp, 6, 1, -5.0f},
-                        {mb_reg::IntSign, 7, 1, -5.0f},    {mb_reg::Bcd, 8, 1, 1234.0f},
-                        {mb_reg::Unsigned, 5, 0.1f, 25.0f}};
+  const struct { u8 reg_type; u32 address; float a, want; } cases[] = {
+      {mb_reg::Float, 1, 1, 3.1415927f}, {mb_reg::FloatSwapped, 3, 1, 3.1415927f},
+      {mb_reg::Unsigned, 5, 1, 250.0f},  {mb_reg::TwosComp, 6, 1, -5.0f},
+      {mb_reg::IntSign, 7, 1, -5.0f},    {mb_reg::Bcd, 8, 1, 1234.0f},
+      {mb_reg::Unsigned, 5, 0.1f, 25.0f}};
   Modbus* m = tcp_modbus(port, 3, mb_reg::Float, 1, 1, v);
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     set_float(m, 1, 0, c.a);
     EXPECT_EQ(go(m, 1, 3, c.reg_type, c.address), mb_status::Ok) << int(c.reg_type);
     EXPECT_FLOAT_EQ(v->get(0), c.want) << int(c.reg_type);
@@ -215,9 +211,7 @@ TEST_F(IoModbusPeer, TwoShareAPortInTurnAThirdHasItsOwn) {
   Modbus* a = tcp_modbus(port1, 3, mb_reg::Unsigned, 1, 5, va);    // 250
   Modbus* b = tcp_modbus(port1, 2, mb_reg::Unsigned, 2, 1, vb);    // 1000, 1001
   Modbus* c = tcp_modbus(port2, 3, mb_reg::TwosComp, 1, 6, vc);    // -5
-  set_ref(a, STATUS, sa);
-  set_ref(b, STATUS, sb);
-  set_ref(c, STATUS, sc);
+  for (auto [m, s] : {std::pair{a, sa}, {b, sb}, {c, sc}}) set_ref(m, STATUS, s);
   IO_def *shared = a->port, *own = c->port;
   ASSERT_TRUE(shared && own && own != shared);
   ASSERT_EQ(b->port, shared);

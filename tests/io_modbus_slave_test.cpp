@@ -188,11 +188,7 @@ TEST_F(ModbusSlaveRtu, RefusalsAndCounters) {
   bad.back() ^= 1;
   // Each refused in silence; a good frame after it is answered (the serial
   // reply waits 20 ms).
-  struct Case {
-    const char* what;
-    Bytes frame;
-    int ms;
-  } const cases[] = {
+  const struct { const char* what; Bytes frame; int ms; } cases[] = {
       {"CRC", bad, 150},
       {"foreign unit", with_crc({5, 3, 0, 0, 0, 1}), 150},
       {"broadcast", with_crc({0, 6, 0, 0, 0, 1}), 150},
@@ -200,7 +196,7 @@ TEST_F(ModbusSlaveRtu, RefusalsAndCounters) {
       {"interrupted", Bytes(read1.begin(), read1.begin() + 4), 700},
   };
   EXPECT_EQ(exchange(dev, read1), reply1);
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(exchange(dev, c.frame, c.ms), Bytes{}) << c.what;
     EXPECT_EQ(exchange(dev, read1), reply1) << c.what;
   }
@@ -218,13 +214,7 @@ TEST_F(ModbusSlaveRtu, RefusalsAndCounters) {
 // Modslave: every register type both ways, the window rule of its rows.
 TEST_F(ModbusSlave, ModslaveRegisterTypes) {
   Ivar* v = var("v", 0);
-  struct Case {
-    u8 type;
-    float value;
-    std::vector<float> cells;
-    float back;
-  };
-  const Case cases[] = {
+  const struct { u8 type; float value; std::vector<float> cells; float back; } cases[] = {
       {mb_reg::Unsigned, 70000.0f, {65535.0f}, 65535.0f},
       {mb_reg::Unsigned, 12.5f, {12.5f}, 12.5f},
       {mb_reg::TwosComp, -1.0f, {65535.0f}, -1.0f},
@@ -235,7 +225,7 @@ TEST_F(ModbusSlave, ModslaveRegisterTypes) {
       {mb_reg::Float, 3.1415927f, {4059.0f, 16457.0f}, 3.1415927f},
       {mb_reg::FloatSwapped, 3.1415927f, {16457.0f, 4059.0f}, 3.1415927f},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     v->set(0, c.value);
     modslave(1, 1024 - u32(c.cells.size()) + 1, c.type, 1, 1, v)->execute();
     const u16 first = u16(2560 + 1024 - c.cells.size());
