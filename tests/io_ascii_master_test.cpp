@@ -7,18 +7,14 @@
 
 #include "io/ascii_master.h"
 #include "tests/support/io_fixture.h"
-#include "tests/support/quor_process.h"
 
 namespace {
 
-// Accepts connections and answers each request line with the scripted
-// answer (a list of segments sent a few ms apart; "" closes).
+// Accepts connections one at a time (the master keeps one per address) and
+// answers each request line with the scripted answer: segments sent a few
+// ms apart, "" closing the connection.
 class LineServer {
  public:
-  void answer(std::vector<std::string> segments) {
-    std::lock_guard<std::mutex> l(m_);
-    answer_ = std::move(segments);
-  }
   LineServer() {
     fd_ = listen_loopback(4, &port);
     thread_ = std::thread([this] { serve(); });
@@ -28,6 +24,10 @@ class LineServer {
     thread_.join();
     close(fd_);
   }
+  void answer(std::vector<std::string> segments) {
+    std::lock_guard<std::mutex> l(m_);
+    answer_ = std::move(segments);
+  }
   std::vector<std::string> requests() {
     std::lock_guard<std::mutex> l(m_);
     return requests_;
@@ -36,48 +36,36 @@ class LineServer {
 
  private:
   void serve() {
-    std::vector<int> conns;
+    int c = -1;
     std::string partial;
+    char buf[20000];
     while (!stop_) {
-      std::vector<pollfd> p{{fd_, POLLIN, 0}};
-      for (int c : conns) p.push_back({c, POLLIN, 0});
-      if (poll(p.data(), p.size(), 5) <= 0) continue;
-      if (p[0].revents & POLLIN) conns.push_back(accept(fd_, nullptr, nullptr));
-      for (size_t i = 1; i < p.size(); ++i) {
-        if (!(p[i].revents & (POLLIN | POLLHUP))) continue;
-        int c = p[i].fd;
-        char buf[20000];
-        ssize_t n = recv(c, buf, sizeof buf, 0);
-        if (n <= 0) {
-          close(c);
-          conns.erase(std::find(conns.begin(), conns.end(), c));
-          break;
+      pollfd p{c >= 0 ? c : fd_, POLLIN, 0};
+      if (poll(&p, 1, 5) <= 0) continue;
+      if (c < 0) {
+        c = accept(fd_, nullptr, nullptr);
+        partial.clear();
+        continue;
+      }
+      ssize_t n = recv(c, buf, sizeof buf, 0);
+      if (n <= 0) close(c), c = -1;
+      if (n > 0) partial.append(buf, size_t(n));
+      for (size_t end; c >= 0 && (end = partial.find("\r\n")) != std::string::npos;) {
+        std::vector<std::string> segments;
+        {
+          std::lock_guard<std::mutex> l(m_);
+          requests_.push_back(partial.substr(0, end));
+          segments = answer_;
         }
-        partial.append(buf, size_t(n));
-        size_t end;
-        while ((end = partial.find("\r\n")) != std::string::npos) {
-          std::vector<std::string> segments;
-          {
-            std::lock_guard<std::mutex> l(m_);
-            requests_.push_back(partial.substr(0, end));
-            segments = answer_;
-          }
-          partial.erase(0, end + 2);
-          for (const std::string& seg : segments) {
-            if (seg.empty()) {
-              close(c);
-              conns.erase(std::find(conns.begin(), conns.end(), c));
-              goto next;
-            }
-            send(c, seg.data(), seg.size(), MSG_NOSIGNAL);
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-          }
+        partial.erase(0, end + 2);
+        for (size_t k = 0; c >= 0 && k < segments.size(); ++k) {
+          if (segments[k].empty()) close(c), c = -1;
+          else send(c, segments[k].data(), segments[k].size(), MSG_NOSIGNAL);
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-      next:
-        break;
       }
     }
-    for (int c : conns) close(c);
+    if (c >= 0) close(c);
   }
   int fd_ = -1;
   std::atomic<bool> stop_{false};

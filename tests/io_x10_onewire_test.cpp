@@ -76,20 +76,19 @@ TEST_F(X10Test, HandshakeAndPowerLineMirror) {
 
   // Repeat time: the same command is not sent again; Enable 2 forces it.
   set_num(x_, REPEAT, 60);
-  cmd_->set(0, 1.0f);
-  x_->execute();  // On again within the repeat time: not sent
-  EXPECT_FALSE(x_->ready());
-  cmd_->set(0, 0.0f);
-  x_->execute();
-  EXPECT_TRUE(x_->ready());
-  x_->pending = 0;
-  x_->execute();
-  EXPECT_FALSE(x_->ready());
   Ivar* en = var("en", 0);
-  en->set(0, 2.0f);
   set_ref(x_, ENABLE, en);
-  x_->execute();
-  EXPECT_TRUE(x_->ready());
+  const struct {
+    float command, enable;
+    bool sent;
+  } steps[] = {{1, 1, false}, {0, 1, true}, {0, 1, false}, {0, 2, true}};
+  for (const auto& s : steps) {
+    cmd_->set(0, s.command);
+    en->set(0, s.enable);
+    x_->pending = 0;
+    x_->execute();
+    EXPECT_EQ(x_->ready(), s.sent) << s.command << " " << s.enable;
+  }
 }
 
 TEST_F(X10Test, SilenceAndEndlessMismatchEnd) {
@@ -124,10 +123,7 @@ TEST_F(IoTest, OWconfigPacking) {
   enum : u16 { DESC, TYPE, IDH, IDL, BUS, POWER, DELAY, RETRIES };
   Ivar* cfg = var("cfg", 0);
   auto* ow = static_cast<OWconfig*>(inst_create(TYPE_OWCONFIG, tail_, "ow", 3));
-  Iparam p;
-  p.type = ptype::Ref;
-  p.ref = {cfg, 0};
-  ASSERT_TRUE(ow->sparam(&p, 0, 0));
+  ASSERT_TRUE(set_ref(ow, 0, cfg));
   EXPECT_GE(cfg->size, 12);
   set_num(ow, TYPE, 40, ptype::Dec, 1);
   set_num(ow, BUS, 2, ptype::Select, 1);
@@ -146,6 +142,7 @@ TEST_F(IoTest, OWconfigPacking) {
   EXPECT_EQ(cfg->get(3), float(0xFFFF));
   EXPECT_EQ(cfg->get(4), 1024.0f + 255.0f);
   EXPECT_EQ(cfg->get(12), OW_END_MARK);
+  Iparam p;
   ow->gparam(&p, 1, IDH);
   EXPECT_EQ(p.value, 0xA1B2C3D4u);
   ow->gparam(&p, 1, IDL);
