@@ -27,11 +27,7 @@ struct Usage {
 class IoModbusPeer : public IoTest {
  protected:
   // Starts a TCP slave; its port, or 0.
-  u16 start_tcp(PeerProcess& peer) {
-    if (!peer.start({kPeer, "tcp"})) return 0;
-    std::string line = peer.read_line();
-    return line.rfind("port ", 0) == 0 ? u16(std::stoi(line.substr(5))) : 0;
-  }
+  u16 start_tcp(PeerProcess& peer) { return start_tcp_peer(peer, kPeer); }
   Ivar* v = nullptr;
   void SetUp() override {
     IoTest::SetUp();
