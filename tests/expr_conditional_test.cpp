@@ -27,6 +27,7 @@ class ExprConditional : public ExprTest {
       }
       const u16 type = kind == "if" ? 21 : kind == "elif" ? 22 : kind == "end" ? 23 : 20;
       current_instruction = inst_create(type, current_instruction, "i", 1);
+      if (type == 23) continue;  // an end has no rows
       auto* e = static_cast<Expression*>(current_instruction);
       if (type == 20) {
         set_row(e, 1, (w + " + 1").c_str(), w.c_str());
