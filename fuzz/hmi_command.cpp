@@ -71,6 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz_scratch::empty();
   program_new(false);
   timec = fuzz_scratch::kClock;
+  challenge_source = challenge_from_clock;
   gen_sel = 0;
   run = 1;
   break_execute = nullptr;

@@ -16,8 +16,9 @@
 
 namespace fuzz_scratch {
 
-// Controller seconds at the start of every input: the login challenge is
-// drawn from the clock, so a recorded login answers it again.
+// Controller seconds at the start of every input: the targets draw the
+// login challenge from the clock (challenge_from_clock), so a recorded login
+// answers it again.
 inline constexpr unsigned kClock = 1000000;
 
 inline std::string& dir() {

@@ -58,6 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   program_new(false);
   timec = fuzz_scratch::kClock;
+  challenge_source = challenge_from_clock;
   run = 1;
   break_execute = nullptr;
   const size_t chunk = size_t(data[0]) * 64 + 1;

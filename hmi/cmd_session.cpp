@@ -2,6 +2,7 @@
 // session vocabulary, keep-alive and the end-of-replies markers.
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 
 #include "core/config.h"
@@ -52,6 +53,21 @@ void login_failed(int slot) {
 
 }  // namespace
 
+void challenge_from_clock(u8* bytes, size_t n) {
+  srandom(timec.load());
+  for (size_t i = 0; i < n; ++i) bytes[i] = u8(rand() & 0xFF);
+}
+
+void challenge_from_system(u8* bytes, size_t n) {
+  try {
+    static std::random_device source;
+    for (size_t i = 0; i < n; ++i) bytes[i] = u8(source() & 0xFF);
+  } catch (const std::exception&) {
+    // No random source on this system: the clock-seeded generator.
+    challenge_from_clock(bytes, n);
+  }
+}
+
 void cmd_term(HmiCommand& c) { reply_one(c.slot, "sync"); }
 void cmd_flush(HmiCommand& c) { reply_one(c.slot, "eob"); }
 
@@ -72,11 +88,12 @@ void cmd_mvar(HmiCommand& c) {
     return;
   }
   authorize_index[c.slot] = u8(found);
-  srandom(timec.load());
+  u8 drawn[16];
+  challenge_source(drawn, sizeof drawn);
   state = CIPHER_START;
   u8 challenge[16];
   for (int i = 0; i < 16; ++i) {
-    u8 r = u8(rand() & 0xFF);
+    u8 r = drawn[i];
     authorize_number[c.slot][i] = u8(r + 1);
     challenge[i] = encrypt(r, &state, e.key);
   }

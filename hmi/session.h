@@ -23,6 +23,15 @@ inline u8 authorize_index[HMI_SLOTS]{};
 inline u8 authorize_number[HMI_SLOTS][16]{};
 // The slot holds a challenge from "mvar" that no "auth" has answered yet.
 inline bool authorize_pending[HMI_SLOTS]{};
+// Where the random bytes of a login challenge come from (main thread, from
+// "mvar"): the system's random source, so that nobody who knows the clock
+// can foresee a challenge. A replaying fuzz target installs
+// challenge_from_clock, which draws them from the standard generator seeded
+// with the controller's seconds and so repeats for the same clock.
+using ChallengeSource = void (*)(u8* bytes, size_t n);
+void challenge_from_system(u8* bytes, size_t n);
+void challenge_from_clock(u8* bytes, size_t n);
+inline ChallengeSource challenge_source = challenge_from_system;
 // The slot's current screen, screen object and its 1-based position.
 inline Module* current_hmi_mod[HMI_SLOTS]{};
 inline HMI_object* current_hmi_obj[HMI_SLOTS]{};

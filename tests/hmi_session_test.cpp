@@ -140,6 +140,12 @@ TEST_F(HmiLogin, OperatorAndWrongAnswers) {
   int u = slots.open(6);
   EXPECT_EQ(slots.ask(u, "mvar|" + quorclient::encode_password("nobody")), "fail\n\r");
   EXPECT_EQ(port_timeout[u], 5);
+
+  // Challenges in the same clock second differ: knowing the clock does not
+  // tell the next one.
+  int v = slots.open(7), w = slots.open(8);
+  const std::string ask = "mvar|" + quorclient::encode_password("op");
+  EXPECT_NE(slots.ask(v, ask), slots.ask(w, ask));
 }
 
 TEST_F(HmiLogin, ProgrammerMovesToSlotZeroAndClosesOthers) {

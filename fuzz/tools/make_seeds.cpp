@@ -32,6 +32,7 @@
 #include "core/module.h"
 #include "core/registry.h"
 #include "core/startup.h"
+#include "hmi/session.h"
 #include "io/ascii_master.h"
 #include "io/ascii_slave.h"
 #include "io/modbus_master.h"
@@ -369,6 +370,7 @@ const char* const kSession[] = {
 void port_seeds() {
   program_new(false);
   timec = fuzz_scratch::kClock;
+  challenge_source = challenge_from_clock;
   if (FILE* f = std::fopen("index.html", "w")) {
     std::fputs("<html>quor</html>\n", f);
     std::fclose(f);
