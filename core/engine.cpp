@@ -1,11 +1,15 @@
 #include "core/engine.h"
 
 #ifdef __linux__
+#include <pthread.h>
+#include <sched.h>
 #include <sys/prctl.h>
 #endif
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "core/hooks.h"
 #include "core/module.h"
@@ -358,6 +362,9 @@ void quor_exect() {
   // slack a sleeping thread is given), so that passes start on time.
   prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL);
 #endif
+  if (exec_realtime && !request_realtime(EXEC_RT_PRIORITY))
+    std::fprintf(stderr, "quor: the scan runs at normal priority: real-time scheduling refused (%s)\n",
+                 std::strerror(errno));
   int fds[64];
   while (!exec_stop.load()) {
     if (exec_dead.load()) {
@@ -376,6 +383,14 @@ void quor_exect() {
 }
 
 }  // namespace
+
+bool request_realtime(int priority) {
+  sched_param sp{};
+  sp.sched_priority = priority;
+  int rc = pthread_setschedparam(pthread_self(), SCHED_FIFO, &sp);
+  if (rc != 0) errno = rc;
+  return rc == 0;
+}
 
 int start_exec_thread() {
   update_time();

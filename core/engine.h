@@ -45,6 +45,15 @@ inline u8 if_status[4][10]{};
 inline u8 if_index[4]{};
 inline std::atomic<u8> thread_ctr{0};
 inline std::thread thread_execute;
+// The execution thread asks for real-time (first-in first-out) scheduling
+// when it starts, so that passes start on time on a busy processor. Set by
+// the main thread before start_exec_thread: on the board, or by --realtime.
+inline bool exec_realtime = false;
+// The priority it asks for; a board's interrupt threads stay above it.
+inline constexpr int EXEC_RT_PRIORITY = 40;
+// Asks real-time scheduling for the calling thread; false (errno set) when
+// the system refuses it.
+bool request_realtime(int priority);
 
 // Single stepping (main thread).
 inline Control* next_step_instruction = nullptr;

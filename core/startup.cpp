@@ -22,11 +22,12 @@
 namespace {
 
 const char kUsage[] =
-    "usage: quor [--dir DIR] [--port N] [--serial L=PATH]... [--board]\n"
+    "usage: quor [--dir DIR] [--port N] [--serial L=PATH]... [--board] [--realtime]\n"
     "  --dir DIR        working directory (default /home/quor/, created if missing)\n"
     "  --port N         listen for clients on TCP port N instead of the configured one\n"
     "  --serial L=PATH  serial line L (1..4) opens PATH instead of /dev/ttyS(L-1)\n"
     "  --board          drive the real board hardware (default: host mode, simulated)\n"
+    "  --realtime       run the scan at real-time priority (always so with --board)\n"
     "  --help           show this text\n";
 
 int usage_error(const char* what, const char* arg) {
@@ -91,6 +92,8 @@ int parse_options(int argc, char** argv, Options& o) {
       return 0;
     } else if (!std::strcmp(a, "--board")) {
       o.board = true;
+    } else if (!std::strcmp(a, "--realtime")) {
+      o.realtime = true;
     } else if (!std::strcmp(a, "--dir")) {
       const char* v = value();
       if (!v || !*v) return usage_error("--dir needs a directory", nullptr);
@@ -163,6 +166,7 @@ int quor_main(int argc, char** argv) {
   // init_ports says why on stderr itself.
   if (startup_hooks.init_ports && !startup_hooks.init_ports(options.port)) return EXIT_STARTUP;
   catch_stop_signals();
+  exec_realtime = options.board || options.realtime;
   if (!start_exec_thread()) return startup_failure("cannot start the execution thread", "");
   start_run();
   {

@@ -10,6 +10,7 @@ struct Options {
   int port = -1;                    // user port override; -1: configured port
   std::string serial[4] = {"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"};
   bool board = false;  // real hardware instead of host mode
+  bool realtime = false;  // the scan at real-time priority (always on the board)
 };
 inline Options options;
 

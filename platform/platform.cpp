@@ -17,7 +17,7 @@ void Platform::wait(const int* fds, int nfds, i32 timeout_us) {
   if (wake_fd_ >= 0) p[n++] = {wake_fd_, POLLIN, 0};
   for (int i = 0; i < nfds && n < 65; ++i)
     if (fds[i] > 0) p[n++] = {fds[i], POLLIN, 0};
-  timespec ts{0, long(timeout_us) * 1000};
+  timespec ts{timeout_us / 1000000, long(timeout_us % 1000000) * 1000};
   if (ppoll(p, nfds_t(n), &ts, nullptr) > 0 && wake_fd_ >= 0 && (p[0].revents & POLLIN)) {
     uint64_t v;
     (void)!read(wake_fd_, &v, sizeof v);

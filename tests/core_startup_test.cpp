@@ -33,11 +33,11 @@ int parse(std::vector<std::string> args, Options& o) {
 
 TEST(CommandLine, OptionsAndErrors) {
   Options o, d;
-  EXPECT_EQ(parse({"--dir", "/tmp/x", "--port", "8080", "--serial", "2=/dev/pts/7", "--board"}, o), -1);
-  EXPECT_EQ(std::tie(o.dir, o.port, o.serial[0], o.serial[1], o.board),
-            std::make_tuple("/tmp/x", 8080, "/dev/ttyS0", "/dev/pts/7", true));
+  EXPECT_EQ(parse({"--dir", "/tmp/x", "--port", "8080", "--serial", "2=/dev/pts/7", "--board", "--realtime"}, o), -1);
+  EXPECT_EQ(std::tie(o.dir, o.port, o.serial[0], o.serial[1], o.board, o.realtime),
+            std::make_tuple("/tmp/x", 8080, "/dev/ttyS0", "/dev/pts/7", true, true));
   EXPECT_EQ(parse({}, d), -1);
-  EXPECT_EQ(std::tie(d.dir, d.port, d.board), std::make_tuple("/home/quor/", -1, false));
+  EXPECT_EQ(std::tie(d.dir, d.port, d.board, d.realtime), std::make_tuple("/home/quor/", -1, false, false));
 
   testing::internal::CaptureStderr();
   for (auto bad : std::vector<std::vector<std::string>>{
