@@ -99,8 +99,8 @@ struct Busy {
   Busy() {
     if (pid == 0) {
       alarm(120);  // never outlives a benchmark that died
-      for (volatile unsigned long n = 0;; n = n + 1) {
-      }
+      volatile unsigned long n = 0;
+      for (;;) n = n + 1;
     }
   }
   ~Busy() {

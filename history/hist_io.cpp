@@ -156,7 +156,6 @@ bool write_periodic(int f, const float* values, u32 count, u32 time) {
 bool write_event(int f, u32 time, float data, float status_value, u16 event) {
   Writer w(HistKind::Event, f);
   if (!w.ring) return false;
-  Ring& r = *w.ring;
   u8 rec[hist::EVT_SLOT];
   hist::put32(rec, time);
   hist::put32(rec + 4, float_bits(data));

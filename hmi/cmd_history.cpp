@@ -21,8 +21,6 @@ namespace {
 constexpr u32 kStepBytes = 64 * 1024;
 
 std::string u(unsigned long long v) { return std::to_string(v); }
-// A value travels as its 32-bit pattern, written as a signed integer.
-std::string bits(float v) { return std::to_string(i32(float_bits(v))); }
 
 std::unique_ptr<hist_par> status_of(HistKind k, u32 f) {
   auto p = std::make_unique<hist_par>();

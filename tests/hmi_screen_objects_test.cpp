@@ -62,7 +62,7 @@ class Screens : public TestInstProgram {
   struct Row {
     u16 row, type;
     u32 value;
-    const char* text;
+    const char* text = nullptr;
   };
   // An object after the slot's current one, its rows written in order.
   static HMI_object* make(int slot, u16 type, const char* name, std::initializer_list<Row> rows = {}) {
