@@ -109,6 +109,21 @@ export async function plant() {
   return { dir, port, ctl };
 }
 
+// The demo plant compiled from its program text, with `edit` applied to the
+// text first (say, a shorter record interval).
+export async function demo(edit = t => t) {
+  const dir = tempDir('demo');
+  const text = fs.readFileSync(new URL('../../examples/demo/plant.qp', import.meta.url), 'utf8');
+  fs.writeFileSync(path.join(dir, 'plant.qp'), edit(text));
+  const b = spawnSync(path.join(BIN, 'quorc'), ['build', path.join(dir, 'plant.qp'), '-o', path.join(dir, 'quor.qrn')],
+    { encoding: 'utf8' });
+  if (b.status !== 0) throw new Error('quorc: ' + b.stderr);
+  const port = await freePort();
+  const ctl = start(path.join(BIN, 'quor'), ['--dir', dir, '--port', String(port)], { cwd: dir });
+  if (!await waitPort(port)) throw new Error('controller did not start: ' + ctl.stderrText);
+  return { dir, port, ctl };
+}
+
 export async function gateway(ctlPort, extra = []) {
   const port = await freePort();
   const gw = start(path.join(BIN, 'quorweb'),

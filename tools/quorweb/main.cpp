@@ -12,6 +12,7 @@
 
 #include "tools/quorweb/assets.h"
 #include "tools/quorweb/gateway.h"
+#include "tools/quorweb/history.h"
 #include "tools/quorweb/mqtt.h"
 
 using json = nlohmann::json;
@@ -206,7 +207,8 @@ json operator_write(Connection& c, int k, int obj, double value) {
 
 std::string page(const std::string& title, const std::string& body) {
   return "<!doctype html><html><head><meta charset=\"utf-8\"><title>" + html_escape(title) +
-         "</title><link rel=\"stylesheet\" href=\"/static/style.css\"></head><body>" + body + "</body></html>";
+         "</title><link rel=\"stylesheet\" href=\"/static/uPlot.css\"><link rel=\"stylesheet\" href=\"/static/style.css\">"
+         "</head><body>" + body + "</body></html>";
 }
 
 }  // namespace
@@ -278,6 +280,7 @@ int main(int argc, char** argv) {
   g.start();
   if (mqtt) mqtt->start();
 
+  HistoryCache history(g);
   httplib::Server svr;
   // Every viewer's event stream holds a worker; slow ones only hold their own.
   svr.new_task_queue = [] { return new httplib::ThreadPool(160); };
@@ -289,6 +292,51 @@ int main(int argc, char** argv) {
   });
   svr.Get("/static/style.css", [](const httplib::Request&, httplib::Response& res) {
     res.set_content(kStyleCss, "text/css");
+  });
+  svr.Get("/static/uPlot.js", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(kUplotJs, "text/javascript");
+  });
+  svr.Get("/static/uPlot.css", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(kUplotCss, "text/css");
+  });
+  svr.Get("/static/uPlot.LICENSE", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(kUplotLicense, "text/plain");
+  });
+  // Records for a Graph_bins/events object: ?kind=per|evt&file=0-3&interval=0-9&ids=N,N,...
+  svr.Get("/api/history", [&](const httplib::Request& req, httplib::Response& res) {
+    HistoryQuery q;
+    auto number = [&](const char* name, long lo, long hi, int* out) {
+      std::string v = req.get_param_value(name);
+      char* end = nullptr;
+      long n = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end || n < lo || n > hi) return false;
+      *out = int(n);
+      return true;
+    };
+    std::string kind = req.get_param_value("kind"), ids = req.get_param_value("ids");
+    bool ok = (kind == "per" || kind == "evt") && number("file", 0, 3, &q.file) && number("interval", 0, 9, &q.interval);
+    q.event = kind == "evt";
+    size_t k = 0;
+    for (size_t at = 0; ok && at <= ids.size() && !ids.empty(); ++k) {
+      size_t comma = std::min(ids.find(',', at), ids.size());
+      char* end = nullptr;
+      std::string one = ids.substr(at, comma - at);
+      long n = std::strtol(one.c_str(), &end, 10);
+      ok = k < q.ids.size() && !one.empty() && !*end && n >= 0 && n <= 1024;
+      if (ok) q.ids[k] = int(n);
+      at = comma + 1;
+    }
+    if (!ok) {
+      res.status = 400;
+      return;
+    }
+    std::string out = history.get(q);
+    if (out.empty()) {
+      res.status = 503;
+      return;
+    }
+    res.set_header("Cache-Control", "no-cache");
+    res.set_content(out, "application/json");
   });
   svr.Get("/", [&](const httplib::Request&, httplib::Response& res) {
     std::string body = "<h1>Screens</h1>";
@@ -305,7 +353,7 @@ int main(int argc, char** argv) {
     std::string name = req.matches[1];
     std::string body = "<div id=\"bar\"><a href=\"/\">Screens</a> <span id=\"status\"></span></div>"
                        "<div id=\"screen\" data-module=\"" + html_escape(name) + "\"></div>"
-                       "<script src=\"/static/app.js\"></script>";
+                       "<script src=\"/static/uPlot.js\"></script><script src=\"/static/app.js\"></script>";
     res.set_content(page(name, body), "text/html");
   });
   svr.Get("/api/modules", [&](const httplib::Request&, httplib::Response& res) {

@@ -4,7 +4,8 @@
   const root = document.getElementById('screen');
   const status = document.getElementById('status');
   const module = root.dataset.module;
-  const FORMAT_TYPES = [0, 0, 0, 0, 0, 0, 0, 2, 3, 4, 5, 1, 6];
+  // The controller counts seconds from 2000-01-01; shown as UTC, as quorctl does.
+  const EPOCH2000 = 946684800;
   const views = [];  // per object: function(liveFields)
   let layout = null;
 
@@ -38,7 +39,7 @@
     if (fmt === 7) return pad(Math.floor(u / 3600)) + ':' + pad(Math.floor(u / 60) % 60) + ':' + pad(u % 60);
     if (fmt === 9) return '0x' + u.toString(16).toUpperCase();
     if (fmt === 11 || fmt === 12) {
-      const d = new Date(u * 1000);
+      const d = new Date((u + EPOCH2000) * 1000);
       const day = d.getUTCFullYear() + '-' + pad(d.getUTCMonth() + 1) + '-' + pad(d.getUTCDate());
       return fmt === 11 ? day : day + ' ' + pad(d.getUTCHours()) + ':' + pad(d.getUTCMinutes()) + ':' + pad(d.getUTCSeconds());
     }
@@ -57,6 +58,33 @@
       msg.textContent = 'gateway unreachable';
       msg.className = 'msg refused';
     }
+  }
+  // Graph interval codes: the span shown, in seconds.
+  const SPANS = [300, 600, 1800, 3600, 7200, 14400, 28800, 86400, 172800, 604800];
+  const COLOURS = ['#c33', '#36c', '#393', '#c90', '#939'];
+  // Minimum, maximum and interval of a graph: from the display description
+  // (variable limits already read), else from the rows.
+  function range(o) {
+    const a = o.arr || [];
+    const lo = a.length > 2 ? bitsToFloat(a[0]) : 0, hi = a.length > 2 ? bitsToFloat(a[1]) : 100;
+    const iv = Math.min(9, Math.max(0, a.length > 2 ? a[2] : Number(o.rows[7]) || 0));
+    return [lo, hi, iv];
+  }
+  function chart(box, names, o, points) {
+    const [lo, hi] = range(o);
+    const opts = {
+      width: 340, height: 130,
+      tzDate: ts => uPlot.tzDate(new Date(ts * 1e3), 'Etc/UTC'),
+      scales: { x: { time: true }, y: lo < hi ? { range: [lo, hi] } : { auto: true } },
+      series: [{}, ...names.map((n, k) => ({
+        label: n, stroke: COLOURS[k], spanGaps: !points,
+        points: { show: !!points, size: 6, fill: COLOURS[k] },
+        width: points ? 0 : 1.5,
+      }))],
+    };
+    const u = new uPlot(opts, [[], ...names.map(() => [])], box);
+    box.chart = u;  // its data, for the page's own checks
+    return u;
   }
   function screenLink(target) {
     const m = (layout.modules || []).find(m => m.title === target || m.name === target);
@@ -108,36 +136,62 @@
       return null;
     },
     5(o) {
+      // Live variables, kept for the graph's interval.
       const box = place(el('div', 'obj graph'), o);
       box.appendChild(el('div', 'label', o.name));
-      const c = box.appendChild(el('canvas'));
-      c.width = 320; c.height = 160;
-      const lo = o.rows[18] ? 0 : bitsToFloat(o.rows[5]), hi = o.rows[18] ? 100 : bitsToFloat(o.rows[6]);
-      const series = [[], [], [], [], []];
-      const colours = ['#c33', '#36c', '#393', '#c90', '#939'];
+      const names = [], slots = [];
+      for (let k = 0; k < 5; k++) {
+        if (!o.rows[8 + k] || o.rows[8 + k] === 'Null') continue;
+        slots.push(k);
+        const cap = o.rows[13 + k];
+        names.push(cap && cap !== 'none' ? cap : o.rows[8 + k]);
+      }
+      const u = chart(box, names, o);
+      const span = SPANS[range(o)[2]];
+      const data = [[], ...names.map(() => [])];
       return f => {
-        for (let k = 0; k < 5; k++) {
+        const t = (f[0] >>> 0) + EPOCH2000;
+        if (data[0].length && t <= data[0][data[0].length - 1]) return;
+        data[0].push(t);
+        slots.forEach((k, i) => {
           const v = bitsToFloat(f[1 + k]);
-          if (v < 1e38) series[k].push(v);
-          if (series[k].length > 300) series[k].shift();
-        }
-        const g = c.getContext('2d');
-        g.clearRect(0, 0, c.width, c.height);
-        const span = hi - lo || 1;
-        series.forEach((s, k) => {
-          if (!s.length) return;
-          g.strokeStyle = colours[k];
-          g.beginPath();
-          s.forEach((v, i) => {
-            const x = i * c.width / 300, y = c.height - (v - lo) / span * c.height;
-            i ? g.lineTo(x, y) : g.moveTo(x, y);
-          });
-          g.stroke();
+          data[1 + i].push(Math.abs(v) < 3e38 ? v : null);
         });
-        c.dataset.points = series.reduce((n, s) => n + s.length, 0);
+        while (data[0].length && data[0][0] < t - span) data.forEach(s => s.shift());
+        u.setData(data);
+        box.dataset.points = data[0].length;
       };
     },
-    6(o) { place(el('div', 'obj graph', o.name), o); return null; },
+    6(o) {
+      // Records of a periodic or event file, read by the gateway for every viewer.
+      const box = place(el('div', 'obj graph history'), o);
+      box.appendChild(el('div', 'label', o.name));
+      const ids = o.rows.slice(8, 13).map(Number).filter(n => n > 0);
+      const file = Number(o.rows[4]) - 1;
+      if (file < 0 || !ids.length) {
+        box.appendChild(el('div', 'msg', 'no history file chosen'));
+        return null;
+      }
+      const kind = o.rows[14] ? 'evt' : 'per';
+      let u = null;  // made with the first reply, which names the series
+      const q = '/api/history?kind=' + kind + '&file=' + file + '&interval=' + range(o)[2] + '&ids=' + ids.join(',');
+      const refresh = async () => {
+        try {
+          const r = await fetch(q);
+          if (r.ok) {
+            const j = await r.json();
+            if (!j.error) {
+              u = u || chart(box, j.names.map((n, i) => n || (kind === 'evt' ? 'event ' : 'bin ') + ids[i]), o, kind === 'evt');
+              u.setData([j.t.map(t => t + EPOCH2000), ...j.series]);
+              box.dataset.points = j.t.length;
+            }
+          }
+        } catch (e) { /* the status line shows a lost gateway */ }
+        setTimeout(refresh, 5000);
+      };
+      refresh();
+      return null;
+    },
   };
 
   async function load() {
