@@ -76,7 +76,8 @@ const f32 = v => { const b = Buffer.alloc(4); b.writeFloatBE(v); return b.readIn
 // A controller with two screens: "Plant" (screen Main: a frame, fields on
 // !temp and on !level limited to 0..50, a slider on !setpoint limited to
 // 0..100, a button to Other, a graph of !temp, a field on !locked that only
-// levels up to 20 may write) and "Other" (a button back).
+// levels up to 20 may write; an Alarm instruction "Level alarms" on the local
+// block "alarms") and "Other" (a button back).
 export async function plant() {
   const dir = tempDir('ctl');
   const port = await freePort();
@@ -100,6 +101,8 @@ export async function plant() {
     ...obj('to other', 1, 10, 210, ['sconfig|Other|1|0|267|0|6']),
     ...obj('trend', 5, 10, 260, ['sconfig|!temp|1|0|263|0|8']),
     ...obj('locked', 2, 400, 60, ['sconfig|!locked|1|0|263|0|4', 'sconfig||1|20|3|0|5']),
+    // An Alarm instruction: master !master, the module's own block "alarms" of two.
+    'insert|Level alarms|27|0', 'sconfig|!master|0|0|263|0|0', 'sconfig|alarms|0|0|263|0|1', 'sconfig||0|2|3|0|2',
     'insert|Other|0|0', 'shmiw||9', 'sfhmi|Other|0|0|0',
     ...obj('back', 1, 10, 10, ['sconfig|Main|1|0|267|0|6']),
     'svar|!temp|' + f32(18.5),

@@ -24,13 +24,18 @@ namespace {
 
 const char kHelp[] =
     "usage: quorweb [--controller HOST:PORT] [--listen ADDR:PORT] [--password TEXT] [--key N]\n"
-    "               [--mqtt HOST:PORT] [--mqtt-prefix TEXT] [--publish NAME]... [--help]\n"
+    "               [--mqtt HOST:PORT] [--mqtt-prefix TEXT] [--publish NAME]... [--republish SECONDS]\n"
+    "               [--help]\n"
     "Serves the controller's operator screens to browsers over one controller session\n"
     "(logged in with --password and --key, read-only without), and with --mqtt publishes\n"
-    "the --publish variables to a broker.\n"
+    "the --publish variables and the program's alarms to a broker.\n"
     "  --controller  the controller's user port (default 127.0.0.1 and QUOR_PORT, else 80)\n"
     "  --listen      the web address (default 127.0.0.1:8081)\n"
-    "  --mqtt        the broker; topics PREFIX/NAME, PREFIX/NAME/set, PREFIX/state\n"
+    "  --mqtt        the broker; topics PREFIX/NAME, PREFIX/NAME/set, PREFIX/state and,\n"
+    "                retained, PREFIX/alarm/ALARM (one per Alarm instruction)\n"
+    "  --publish     a variable: !NAME, MODULE.NAME, or a NAME only one module has\n"
+    "  --republish   every value is published again after SECONDS (default 10);\n"
+    "                0 publishes on change only\n"
     "  --mqtt-prefix default quor/ and the site title (spaces as _), or quor/QUOR\n";
 
 struct BadCommand : std::runtime_error {
@@ -254,6 +259,12 @@ int main(int argc, char** argv) {
       mq.enabled = true;
     } else if (a == "--mqtt-prefix") {
       if (!value(&mq.prefix)) return usage("--mqtt-prefix TEXT");
+    } else if (a == "--republish") {
+      char* end = nullptr;
+      if (!value(&v)) return usage("--republish SECONDS");
+      long n = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end || n < 0 || n > 86400) return usage("--republish SECONDS (0 to 86400)");
+      mq.period_s = int(n);
     } else if (a == "--publish") {
       if (!value(&v) || v.empty() || v.find('|') != std::string::npos) return usage("--publish NAME");
       mq.names.push_back(v);
