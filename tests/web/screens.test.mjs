@@ -44,6 +44,25 @@ await runCases([
     await waitFor(async () => (await valueOf('temp')) === '18.5', 5000, 'temp 18.5');
     await shot('screen');
   }],
+  ['widgets draw from their rows: a lamp, a bar', async () => {
+    const lamp = field('pump').locator('.lamp');
+    await waitFor(async () => await field('tank').locator('.bar').getAttribute('data-share') === '0.185', 5000, 'bar at 18.5 %');
+    if (await lamp.getAttribute('class') !== 'lamp') throw new Error('lamp lit at 0');
+    setVar(ctlPort, '!pump', 1);
+    await waitFor(async () => await lamp.getAttribute('class') === 'lamp on', 3000, 'lamp lit');
+    if (await lamp.evaluate(e => e.style.background) !== 'rgb(51, 204, 51)') throw new Error('style colour not used');
+  }],
+  ['an instruction panel shows its rows and takes an operator write', async () => {
+    const panel = page.locator('.instruction');
+    const row = label => panel.locator(`tr[data-label="${label}"] td.value`);
+    await waitFor(async () => (await row('Number of alarms').textContent()) === '2', 5000, 'count 2');
+    if ((await row('Master').textContent()) !== '!master = 0') throw new Error('master ' + await row('Master').textContent());
+    await panel.locator('tr[data-label="Number of alarms"] input').fill('3');
+    await panel.locator('tr[data-label="Number of alarms"] button').click();
+    await waitFor(async () => (await panel.locator('.msg').textContent()) === 'written', 3000, 'written');
+    await waitFor(async () => (await row('Number of alarms').textContent()) === '3', 3000, 'count 3');
+    await shot('panel');
+  }],
   ['a live value follows the variable', async () => {
     setVar(ctlPort, '!temp', 42.25);
     await waitFor(async () => (await valueOf('temp')) === '42.3', 3000, 'temp 42.3');

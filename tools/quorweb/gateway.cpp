@@ -106,7 +106,8 @@ bool Gateway::place_named(Connection& c, const std::string& name, std::string* l
   }
   // A plain name: the one module that has it.
   std::string base = name.substr(0, bracket), found;
-  for (const auto& line : listing(c)) {
+  const std::vector<std::string> lines = listing(c);  // a copy: placing the cursor may list again
+  for (const auto& line : lines) {
     if (line.rfind("Module ", 0) != 0 || line == "Module End") continue;
     std::string m = line.substr(7);
     auto vars = module_vars_.find(m);

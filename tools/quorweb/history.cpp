@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "tools/quorweb/gateway.h"
+#include "tools/quorweb/gateway.h"  // split_bar
 
 namespace quorweb {
 
@@ -114,28 +114,6 @@ std::string read_history(Connection& c, const HistoryQuery& q) {
     }
   }
   return out.dump();
-}
-
-std::string HistoryCache::get(const HistoryQuery& q) {
-  std::shared_ptr<Entry> e;
-  {
-    std::lock_guard<std::mutex> l(m_);
-    if (entries_.size() > 256)  // keys come from browsers: forget the idle ones
-      for (auto it = entries_.begin(); it != entries_.end();)
-        it = it->second.use_count() == 1 ? entries_.erase(it) : std::next(it);
-    auto& slot = entries_[q.key()];
-    if (!slot) slot = std::make_shared<Entry>();
-    e = slot;
-  }
-  std::lock_guard<std::mutex> l(e->m);
-  auto now = std::chrono::steady_clock::now();
-  if (!e->json.empty() && now - e->at < ttl_) return e->json;
-  std::string fresh;
-  if (!g_.run([&](Connection& c) { fresh = read_history(c, q); }, 20000)) return "";
-  ++reads_;
-  e->json = std::move(fresh);
-  e->at = std::chrono::steady_clock::now();
-  return e->json;
 }
 
 }  // namespace quorweb

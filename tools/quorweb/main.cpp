@@ -13,7 +13,9 @@
 #include "tools/quorweb/assets.h"
 #include "tools/quorweb/gateway.h"
 #include "tools/quorweb/history.h"
+#include "tools/quorweb/shared_reads.h"
 #include "tools/quorweb/mqtt.h"
+#include "tools/quorweb/panel.h"
 
 using json = nlohmann::json;
 using quorclient::Connection;
@@ -210,6 +212,14 @@ json operator_write(Connection& c, int k, int obj, double value) {
   return res;
 }
 
+// Only the page itself may write: another site's form or script cannot
+// send a JSON body without a preflight, which is never answered.
+bool from_own_page(const httplib::Request& req) {
+  std::string origin = req.get_header_value("Origin");
+  return req.get_header_value("Content-Type").rfind("application/json", 0) == 0 &&
+         (origin.empty() || origin == "http://" + req.get_header_value("Host"));
+}
+
 std::string page(const std::string& title, const std::string& body) {
   return "<!doctype html><html><head><meta charset=\"utf-8\"><title>" + html_escape(title) +
          "</title><link rel=\"stylesheet\" href=\"/static/uPlot.css\"><link rel=\"stylesheet\" href=\"/static/style.css\">"
@@ -291,7 +301,7 @@ int main(int argc, char** argv) {
   g.start();
   if (mqtt) mqtt->start();
 
-  HistoryCache history(g);
+  SharedReads shared(g);
   httplib::Server svr;
   // Every viewer's event stream holds a worker; slow ones only hold their own.
   svr.new_task_queue = [] { return new httplib::ThreadPool(160); };
@@ -341,7 +351,7 @@ int main(int argc, char** argv) {
       res.status = 400;
       return;
     }
-    std::string out = history.get(q);
+    std::string out = shared.get("history/" + q.key(), 2000, [&q](Connection& c) { return read_history(c, q); });
     if (out.empty()) {
       res.status = 503;
       return;
@@ -393,11 +403,7 @@ int main(int argc, char** argv) {
   });
   svr.Post(R"(/api/write/([^/]+))", [&](const httplib::Request& req, httplib::Response& res) {
     json out{{"ok", false}};
-    // Only the page itself may write: another site's form or script cannot
-    // send a JSON body without a preflight, which is never answered.
-    std::string origin = req.get_header_value("Origin");
-    if (req.get_header_value("Content-Type").rfind("application/json", 0) != 0 ||
-        (!origin.empty() && origin != "http://" + req.get_header_value("Host"))) {
+    if (!from_own_page(req)) {
       res.status = 403;
       out["error"] = "refused: not from this page";
       res.set_content(out.dump(), "application/json");
@@ -412,6 +418,45 @@ int main(int argc, char** argv) {
     } else if (!g.run([&](Connection& c) { out = operator_write(c, k, in["object"].get<int>(), in["value"].get<double>()); })) {
       out["error"] = "controller not connected";
     }
+    res.set_content(out.dump(), "application/json");
+  });
+  // Instruction objects: the rows through the object, shared by every viewer.
+  svr.Get(R"(/api/panel/([^/]+)/(\d{1,4}))", [&](const httplib::Request& req, httplib::Response& res) {
+    std::string module = req.matches[1];
+    int k = module_index(g, module), obj = std::atoi(req.matches[2].str().c_str());
+    if (k < 0) {
+      res.status = g.connected() ? 404 : 503;
+      return;
+    }
+    std::string key = "panel/" + std::to_string(k) + "/" + std::to_string(obj);
+    std::string out = shared.get(key, 1000, [&](Connection& c) { return read_panel(g, c, k, module, obj).dump(); });
+    if (out.empty()) {
+      res.status = 503;
+      return;
+    }
+    res.set_header("Cache-Control", "no-cache");
+    res.set_content(out, "application/json");
+  });
+  svr.Post(R"(/api/panel/([^/]+)/(\d{1,4}))", [&](const httplib::Request& req, httplib::Response& res) {
+    json out{{"ok", false}};
+    if (!from_own_page(req)) {
+      res.status = 403;
+      out["error"] = "refused: not from this page";
+      res.set_content(out.dump(), "application/json");
+      return;
+    }
+    json in = json::parse(req.body, nullptr, false);
+    int k = module_index(g, req.matches[1]), obj = std::atoi(req.matches[2].str().c_str());
+    auto integer = [&](const char* n) { return in.contains(n) && in[n].is_number_integer(); };
+    if (in.is_discarded() || !integer("group") || !integer("row") || !in.contains("value") || !in["value"].is_number() || k < 0) {
+      res.status = 400;
+      out["error"] = "bad request";
+    } else if (!g.run([&](Connection& c) {
+                 out = write_panel(c, k, obj, in["group"].get<int>(), in["row"].get<int>(), in["value"].get<double>());
+               })) {
+      out["error"] = "controller not connected";
+    }
+    shared.drop("panel/" + std::to_string(k) + "/" + std::to_string(obj));
     res.set_content(out.dump(), "application/json");
   });
   svr.Get(R"(/events/([^/]+))", [&](const httplib::Request& req, httplib::Response& res) {
