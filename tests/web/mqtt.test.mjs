@@ -32,7 +32,8 @@ function pub(topic, text) {
 }
 
 const { port: ctlPort } = await plant();
-const { gw } = await gateway(ctlPort, ['--mqtt', '127.0.0.1:' + brokerPort, '--publish', '!temp', '--publish', '!level']);
+const { gw } = await gateway(ctlPort, ['--mqtt', '127.0.0.1:' + brokerPort, '--publish', '!temp', '--publish', '!level',
+  '--publish', 'Plant.alarms']);
 // Everything under the prefix from now on.
 const seen = [];
 function listen() {
@@ -62,6 +63,20 @@ await runCases([
     if (getVar(ctlPort, '!setpoint') !== 1) throw new Error('setpoint written');
     if (getVar(ctlPort, '!level') !== 4.5) throw new Error('level changed by a bad payload');
   }],
+  ['a local name of a module is published and written', async () => {
+    pub('quor/QUOR/Plant.alarms/set', '1');
+    await waitFor(() => getVar(ctlPort, 'Plant.alarms') === 1, 3000, 'alarms[0] 1');
+    await waitFor(() => saw('quor/QUOR/Plant.alarms {"value":1}'), 3000, 'Plant.alarms published');
+  }],
+  ['an alarm is retained for a late subscriber, and so is its clearing', async () => {
+    const alarm = () => JSON.parse(one('quor/QUOR/alarm/Level_alarms') || '{}');
+    await waitFor(() => alarm().state === 'active', 5000, 'active alarm');
+    const a = alarm();
+    if (a.value !== 1 || a.alarms.join() !== '1,0' || !(a.time > 0) || !/^20\d\d-/.test(a.date))
+      throw new Error('alarm ' + JSON.stringify(a));
+    setVar(ctlPort, 'Plant.alarms', 0);
+    await waitFor(() => alarm().state === 'clear', 5000, 'cleared alarm');
+  }],
   ['a broker restart is survived', async () => {
     await stop(mq);
     setVar(ctlPort, '!temp', 1);
@@ -71,6 +86,8 @@ await runCases([
     await new Promise(r => setTimeout(r, 300));
     setVar(ctlPort, '!temp', 44);
     await waitFor(() => saw('quor/QUOR/!temp {"value":44}'), 5000, 'temp 44 after restart');
+    // The new broker holds the alarm's state again.
+    if (JSON.parse(one('quor/QUOR/alarm/Level_alarms') || '{}').state !== 'clear') throw new Error('alarm not retained');
   }],
   ['killing the gateway publishes offline', async () => {
     await stop(gw, 'SIGKILL');

@@ -3,7 +3,7 @@
 import fs from 'node:fs';
 import path from 'node:path';
 import { createRequire } from 'node:module';
-import { plant, gateway, setVar, getVar, waitFor, runCases, skip, start, stop, tempDir, quorctl, BIN } from './support.mjs';
+import { plant, demo, gateway, setVar, getVar, waitFor, runCases, skip, start, stop, tempDir, quorctl, BIN } from './support.mjs';
 
 const CHROMIUM = process.env.QUOR_CHROMIUM || '/usr/bin/chromium';
 let chromium;
@@ -44,6 +44,25 @@ await runCases([
     await waitFor(async () => (await valueOf('temp')) === '18.5', 5000, 'temp 18.5');
     await shot('screen');
   }],
+  ['widgets draw from their rows: a lamp, a bar', async () => {
+    const lamp = field('pump').locator('.lamp');
+    await waitFor(async () => await field('tank').locator('.bar').getAttribute('data-share') === '0.185', 5000, 'bar at 18.5 %');
+    if (await lamp.getAttribute('class') !== 'lamp') throw new Error('lamp lit at 0');
+    setVar(ctlPort, '!pump', 1);
+    await waitFor(async () => await lamp.getAttribute('class') === 'lamp on', 3000, 'lamp lit');
+    if (await lamp.evaluate(e => e.style.background) !== 'rgb(51, 204, 51)') throw new Error('style colour not used');
+  }],
+  ['an instruction panel shows its rows and takes an operator write', async () => {
+    const panel = page.locator('.instruction');
+    const row = label => panel.locator(`tr[data-label="${label}"] td.value`);
+    await waitFor(async () => (await row('Number of alarms').textContent()) === '2', 5000, 'count 2');
+    if ((await row('Master').textContent()) !== '!master = 0') throw new Error('master ' + await row('Master').textContent());
+    await panel.locator('tr[data-label="Number of alarms"] input').fill('3');
+    await panel.locator('tr[data-label="Number of alarms"] button').click();
+    await waitFor(async () => (await panel.locator('.msg').textContent()) === 'written', 3000, 'written');
+    await waitFor(async () => (await row('Number of alarms').textContent()) === '3', 3000, 'count 3');
+    await shot('panel');
+  }],
   ['a live value follows the variable', async () => {
     setVar(ctlPort, '!temp', 42.25);
     await waitFor(async () => (await valueOf('temp')) === '42.3', 3000, 'temp 42.3');
@@ -82,7 +101,10 @@ await runCases([
     await waitFor(() => getVar(ctlPort, '!setpoint') === 60, 3000, 'setpoint 60');
   }],
   ['a graph draws the variable', async () => {
-    await waitFor(async () => Number(await page.locator('.graph canvas').getAttribute('data-points')) >= 3, 3000, 'points');
+    const g = page.locator('.graph');
+    await waitFor(async () => Number(await g.getAttribute('data-points')) >= 3, 5000, 'points');
+    const [t, temp] = await g.evaluate(e => e.chart.data);
+    if (!(t[1] > t[0] && temp.at(-1) === 42.25)) throw new Error('chart data ' + JSON.stringify([t, temp]));
     await shot('graph');
   }],
   ['a button switches screens', async () => {
@@ -91,6 +113,24 @@ await runCases([
     await page.waitForSelector('a.button:text("back")');
     await page.click('a.button:text("back")');
     await page.waitForURL(/\/screen\/Plant$/);
+  }],
+  ['a graph draws history records', async () => {
+    // The demo plant writing its trend record every second.
+    const d = await demo(t => t.replace('"Record interval" = 10', '"Record interval" = 1'));
+    const { url: demoUrl } = await gateway(d.port, ['--password', '']);
+    const p = await browser.newPage();
+    await p.goto(demoUrl + '/screen/Control');
+    const g = p.locator('.graph.history');
+    await waitFor(async () => Number(await g.getAttribute('data-points')) >= 3, 20000, 'three records');
+    // Bins 1 to 3: level, set-point (held at 50), valve; one record a second.
+    const [t, level, sp, valve] = await g.evaluate(e => e.chart.data);
+    const bad = t.some((x, i) => i && x - t[i - 1] !== 1) || sp.some(v => v !== 50) ||
+      level.some(v => !(v >= 0 && v <= 100)) || valve.length !== t.length;
+    if (bad) throw new Error('history data ' + JSON.stringify([t, level, sp, valve]));
+    const labels = await g.locator('.u-legend th').allTextContents();
+    if (!labels.some(l => l.includes('Set-point %'))) throw new Error('legend ' + labels);
+    await p.screenshot({ path: path.join(shots, 'history.png') });
+    await p.close();
   }],
   ['a lost controller shows and the session comes back', async () => {
     await page.waitForSelector('#screen[data-ready="1"]');

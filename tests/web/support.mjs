@@ -76,7 +76,9 @@ const f32 = v => { const b = Buffer.alloc(4); b.writeFloatBE(v); return b.readIn
 // A controller with two screens: "Plant" (screen Main: a frame, fields on
 // !temp and on !level limited to 0..50, a slider on !setpoint limited to
 // 0..100, a button to Other, a graph of !temp, a field on !locked that only
-// levels up to 20 may write) and "Other" (a button back).
+// levels up to 20 may write, a lamp on !pump, a bar of !temp over 0..100, a
+// panel of the Alarm instruction "Level alarms" on the local block "alarms")
+// and "Other" (a button back).
 export async function plant() {
   const dir = tempDir('ctl');
   const port = await freePort();
@@ -90,7 +92,12 @@ export async function plant() {
     // An operator password "oper" for levels 1 to 9 (the programmer's own
     // session would shut every other client out).
     'gpos||0', 'resize||4|2', 'sconfig|oper|4|0|264|2|0', 'sconfig||4|1|3|2|1', 'sconfig||4|9|3|2|2',
-    'start', 'insert|Plant|0|0', 'shmiw||9', 'sfhmi|Main|0|0|0',
+    'start', 'insert|Plant|0|0',
+    // An Alarm instruction: master !master, the module's own block "alarms" of two;
+    // the first format of its type for the panel below.
+    'insert|Level alarms|27|0', 'sconfig|!master|0|0|263|0|0', 'sconfig|alarms|0|0|263|0|1', 'sconfig||0|2|3|0|2',
+    'ihmis|Master}Alarm block}Number of alarms|27',
+    'shmiw||9', 'sfhmi|Main|0|0|0',
     ...obj('Boiler room', 0, 10, 10),
     ...obj('temp', 2, 10, 60, ['sconfig|!temp|1|0|263|0|4', 'sconfig||1|1|5|0|6']),
     ...obj('setpoint', 2, 10, 110, ['sconfig|!setpoint|1|0|263|0|4', 'sconfig||1|1|5|0|6', 'sconfig||1|5|3|0|5',
@@ -100,12 +107,31 @@ export async function plant() {
     ...obj('to other', 1, 10, 210, ['sconfig|Other|1|0|267|0|6']),
     ...obj('trend', 5, 10, 260, ['sconfig|!temp|1|0|263|0|8']),
     ...obj('locked', 2, 400, 60, ['sconfig|!locked|1|0|263|0|4', 'sconfig||1|20|3|0|5']),
+    ...obj('pump', 2, 400, 110, ['sconfig|!pump|1|0|263|0|4', 'sconfig||1|1|5|0|11', `sconfig||1|${0x33cc33}|16|0|12`]),
+    ...obj('tank', 2, 400, 160, ['sconfig|!temp|1|0|263|0|4', 'sconfig||1|1|5|0|6', `sconfig||1|${f32(0)}|0|0|9`,
+      `sconfig||1|${f32(100)}|0|0|10`, 'sconfig||1|5|5|0|11']),
+    ...obj('alarm panel', 3, 400, 210, [`sconfig||1|${1 + (1 << 16)}|10|0|4`, 'sconfig||1|9|3|0|5']),
     'insert|Other|0|0', 'shmiw||9', 'sfhmi|Other|0|0|0',
     ...obj('back', 1, 10, 10, ['sconfig|Main|1|0|267|0|6']),
     'svar|!temp|' + f32(18.5),
   ];
   const r = quorctl(port, ['--password', '', 'shell'], lines.join('\n') + '\n');
   if (r.status !== 0 || /fail/.test(r.out)) throw new Error('plant set-up failed: ' + r.out + r.err);
+  return { dir, port, ctl };
+}
+
+// The demo plant compiled from its program text, with `edit` applied to the
+// text first (say, a shorter record interval).
+export async function demo(edit = t => t) {
+  const dir = tempDir('demo');
+  const text = fs.readFileSync(new URL('../../examples/demo/plant.qp', import.meta.url), 'utf8');
+  fs.writeFileSync(path.join(dir, 'plant.qp'), edit(text));
+  const b = spawnSync(path.join(BIN, 'quorc'), ['build', path.join(dir, 'plant.qp'), '-o', path.join(dir, 'quor.qrn')],
+    { encoding: 'utf8' });
+  if (b.status !== 0) throw new Error('quorc: ' + b.stderr);
+  const port = await freePort();
+  const ctl = start(path.join(BIN, 'quor'), ['--dir', dir, '--port', String(port)], { cwd: dir });
+  if (!await waitPort(port)) throw new Error('controller did not start: ' + ctl.stderrText);
   return { dir, port, ctl };
 }
 

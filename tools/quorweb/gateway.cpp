@@ -1,6 +1,8 @@
 #include "tools/quorweb/gateway.h"
 
+#include <algorithm>
 #include <chrono>
+#include <stdexcept>
 
 namespace quorweb {
 
@@ -54,14 +56,94 @@ bool Gateway::run(std::function<void(Connection&)> fn, int timeout_ms) {
   return job->state == Job::Done;
 }
 
+namespace {
+Reply must(Connection& c, const std::string& line, int timeout_ms = 5000) {
+  Reply r;
+  if (!c.command(line, r, timeout_ms)) {
+    c.close();
+    throw std::runtime_error("lost");
+  }
+  return r;
+}
+}  // namespace
+
+const std::vector<std::string>& Gateway::listing(Connection& c, bool fresh) {
+  if (fresh || listing_.empty() || Clock::now() - listed_at_ > std::chrono::seconds(60)) {
+    listed_at_ = Clock::now();
+    must(c, "start");
+    Reply r = must(c, "alist", 30000);
+    listing_ = r.fail() ? std::vector<std::string>{} : r.lines;
+    module_vars_.clear();
+  }
+  return listing_;
+}
+
+bool Gateway::cursor_to_module(Connection& c, const std::string& module) {
+  for (int pass = 0; pass < 2; ++pass) {
+    // A module not found, or moved: list again, but not on every poll.
+    if (pass == 1 && Clock::now() - listed_at_ < std::chrono::seconds(5)) break;
+    const auto& l = listing(c, pass == 1);
+    auto it = std::find(l.begin(), l.end(), "Module " + module);
+    if (it == l.end()) continue;
+    Reply r = must(c, "apos||" + std::to_string(it - l.begin()));
+    if (!r.fail() && r.first() == "Module " + module) return true;
+  }
+  return false;
+}
+
+// Places the cursor for `name` and gives the name as its module sees it.
+bool Gateway::place_named(Connection& c, const std::string& name, std::string* local) {
+  if (name.empty()) return false;
+  if (name[0] == '!') {  // the system scope is the same from everywhere
+    *local = name;
+    return true;
+  }
+  size_t bracket = name.find('[');
+  size_t dot = name.rfind('.', bracket == std::string::npos ? std::string::npos : bracket);
+  if (dot != std::string::npos) {
+    *local = name.substr(dot + 1);
+    return dot > 0 && !local->empty() && cursor_to_module(c, name.substr(0, dot));
+  }
+  // A plain name: the one module that has it.
+  std::string base = name.substr(0, bracket), found;
+  const std::vector<std::string> lines = listing(c);  // a copy: placing the cursor may list again
+  for (const auto& line : lines) {
+    if (line.rfind("Module ", 0) != 0 || line == "Module End") continue;
+    std::string m = line.substr(7);
+    auto vars = module_vars_.find(m);
+    if (vars == module_vars_.end()) {
+      if (!cursor_to_module(c, m)) continue;
+      Reply r = must(c, "lvar");
+      vars = module_vars_.emplace(m, r.fail() ? std::vector<std::string>{} : r.lines).first;
+    }
+    if (std::find(vars->second.begin(), vars->second.end(), base) == vars->second.end()) continue;
+    if (!found.empty()) return false;  // in several modules: MODULE.NAME says which
+    found = m;
+  }
+  *local = name;
+  return !found.empty() && cursor_to_module(c, found);
+}
+
+bool Gateway::read_named(Connection& c, const std::string& name, float* v) {
+  std::string local;
+  if (!place_named(c, name, &local)) return false;
+  Reply r = must(c, "rvar|" + local + "|0");
+  return !r.fail() && quorclient::wire_to_float(r.first(), v);
+}
+
+bool Gateway::write_named(Connection& c, const std::string& name, float v) {
+  std::string local;
+  if (!place_named(c, name, &local)) return false;
+  return !must(c, "svar|" + local + "|" + quorclient::float_to_wire(v)).fail();
+}
+
 // The modules in program order: their names from the listing ("Module X"
 // lines), their screen names by stepping from the first module.
 bool Gateway::refresh_modules() {
   return run([this](Connection& c) {
-    Reply r, t;
+    Reply t;
     std::vector<Module> mods;
-    if (!c.command("start", r) || !c.command("alist", r, 30000)) return;
-    for (const auto& l : r.lines)
+    for (const auto& l : listing(c, true))
       if (l.rfind("Module ", 0) == 0) mods.push_back({l.substr(7), ""});
     for (size_t k = 0; k < mods.size(); ++k) {
       if (!c.command("shmiw||0|" + std::to_string(k), t) || t.fail()) break;
@@ -110,6 +192,7 @@ bool Gateway::open_session() {
     }
   }
   session_start_ = last_alive_ = Clock::now();
+  listing_.clear();  // the program may have changed while we were away
   std::lock_guard<std::mutex> l(m_);
   level_ = lv;
   return true;
@@ -159,8 +242,7 @@ void Gateway::poll_once() {
     std::map<std::string, float> vals;
     for (const auto& n : published) {
       float v;
-      if (!conn_.command("rvar|" + n + "|0", r, 5000)) throw std::runtime_error("lost");
-      if (!r.fail() && quorclient::wire_to_float(r.first(), &v)) vals[n] = v;
+      if (read_named(conn_, n, &v)) vals[n] = v;
     }
     if (on_poll) on_poll(conn_, vals, true);
   }

@@ -54,13 +54,25 @@ class Gateway {
   std::vector<Module> modules();  // as last listed (refreshed on demand)
   bool refresh_modules();
 
+  // Session thread only. The program listing from its first module ("start",
+  // "alist"); line i is the instruction at "apos||i".
+  const std::vector<std::string>& listing(quorclient::Connection& c, bool fresh = false);
+  // Puts the program cursor on module `module` (re-listing once when the
+  // program changed); false when there is no such module.
+  bool cursor_to_module(quorclient::Connection& c, const std::string& module);
+  // A variable named as quorctl takes it: "!name" (system scope), "MODULE.NAME",
+  // or a plain name that exactly one module has. The cursor is placed in its
+  // module before each use, whatever other clients did with it. "rvar" / "svar".
+  bool read_named(quorclient::Connection& c, const std::string& name, float* v);
+  bool write_named(quorclient::Connection& c, const std::string& name, float v);
+
   // Live values of module k: a viewer registers interest while it watches;
   // wait_live returns the newest JSON once its version passes `seen`.
   void watch(int k, int delta);
   std::string wait_live(int k, uint64_t* seen, int timeout_ms);
 
   // Called by the session thread after every poll with the values of the
-  // named variables ("" when unreadable); set before start().
+  // named variables (missing when unreadable); set before start().
   std::vector<std::string> published;
   std::function<void(quorclient::Connection&, const std::map<std::string, float>&, bool connected)> on_poll;
 
@@ -96,6 +108,11 @@ class Gateway {
   };
   std::map<int, Live> live_;
   uint64_t conn_version_ = 0;
+  // Session thread only: the listing and the variables of each module.
+  std::vector<std::string> listing_;
+  std::chrono::steady_clock::time_point listed_at_;
+  std::map<std::string, std::vector<std::string>> module_vars_;
+  bool place_named(quorclient::Connection& c, const std::string& name, std::string* local);
 };
 
 }  // namespace quorweb

@@ -12,7 +12,10 @@
 
 #include "tools/quorweb/assets.h"
 #include "tools/quorweb/gateway.h"
+#include "tools/quorweb/history.h"
+#include "tools/quorweb/shared_reads.h"
 #include "tools/quorweb/mqtt.h"
+#include "tools/quorweb/panel.h"
 
 using json = nlohmann::json;
 using quorclient::Connection;
@@ -23,13 +26,18 @@ namespace {
 
 const char kHelp[] =
     "usage: quorweb [--controller HOST:PORT] [--listen ADDR:PORT] [--password TEXT] [--key N]\n"
-    "               [--mqtt HOST:PORT] [--mqtt-prefix TEXT] [--publish NAME]... [--help]\n"
+    "               [--mqtt HOST:PORT] [--mqtt-prefix TEXT] [--publish NAME]... [--republish SECONDS]\n"
+    "               [--help]\n"
     "Serves the controller's operator screens to browsers over one controller session\n"
     "(logged in with --password and --key, read-only without), and with --mqtt publishes\n"
-    "the --publish variables to a broker.\n"
+    "the --publish variables and the program's alarms to a broker.\n"
     "  --controller  the controller's user port (default 127.0.0.1 and QUOR_PORT, else 80)\n"
     "  --listen      the web address (default 127.0.0.1:8081)\n"
-    "  --mqtt        the broker; topics PREFIX/NAME, PREFIX/NAME/set, PREFIX/state\n"
+    "  --mqtt        the broker; topics PREFIX/NAME, PREFIX/NAME/set, PREFIX/state and,\n"
+    "                retained, PREFIX/alarm/ALARM (one per Alarm instruction)\n"
+    "  --publish     a variable: !NAME, MODULE.NAME, or a NAME only one module has\n"
+    "  --republish   every value is published again after SECONDS (default 10);\n"
+    "                0 publishes on change only\n"
     "  --mqtt-prefix default quor/ and the site title (spaces as _), or quor/QUOR\n";
 
 struct BadCommand : std::runtime_error {
@@ -204,9 +212,18 @@ json operator_write(Connection& c, int k, int obj, double value) {
   return res;
 }
 
+// Only the page itself may write: another site's form or script cannot
+// send a JSON body without a preflight, which is never answered.
+bool from_own_page(const httplib::Request& req) {
+  std::string origin = req.get_header_value("Origin");
+  return req.get_header_value("Content-Type").rfind("application/json", 0) == 0 &&
+         (origin.empty() || origin == "http://" + req.get_header_value("Host"));
+}
+
 std::string page(const std::string& title, const std::string& body) {
   return "<!doctype html><html><head><meta charset=\"utf-8\"><title>" + html_escape(title) +
-         "</title><link rel=\"stylesheet\" href=\"/static/style.css\"></head><body>" + body + "</body></html>";
+         "</title><link rel=\"stylesheet\" href=\"/static/uPlot.css\"><link rel=\"stylesheet\" href=\"/static/style.css\">"
+         "</head><body>" + body + "</body></html>";
 }
 
 }  // namespace
@@ -252,6 +269,12 @@ int main(int argc, char** argv) {
       mq.enabled = true;
     } else if (a == "--mqtt-prefix") {
       if (!value(&mq.prefix)) return usage("--mqtt-prefix TEXT");
+    } else if (a == "--republish") {
+      char* end = nullptr;
+      if (!value(&v)) return usage("--republish SECONDS");
+      long n = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end || n < 0 || n > 86400) return usage("--republish SECONDS (0 to 86400)");
+      mq.period_s = int(n);
     } else if (a == "--publish") {
       if (!value(&v) || v.empty() || v.find('|') != std::string::npos) return usage("--publish NAME");
       mq.names.push_back(v);
@@ -278,6 +301,7 @@ int main(int argc, char** argv) {
   g.start();
   if (mqtt) mqtt->start();
 
+  SharedReads shared(g);
   httplib::Server svr;
   // Every viewer's event stream holds a worker; slow ones only hold their own.
   svr.new_task_queue = [] { return new httplib::ThreadPool(160); };
@@ -289,6 +313,51 @@ int main(int argc, char** argv) {
   });
   svr.Get("/static/style.css", [](const httplib::Request&, httplib::Response& res) {
     res.set_content(kStyleCss, "text/css");
+  });
+  svr.Get("/static/uPlot.js", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(kUplotJs, "text/javascript");
+  });
+  svr.Get("/static/uPlot.css", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(kUplotCss, "text/css");
+  });
+  svr.Get("/static/uPlot.LICENSE", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(kUplotLicense, "text/plain");
+  });
+  // Records for a Graph_bins/events object: ?kind=per|evt&file=0-3&interval=0-9&ids=N,N,...
+  svr.Get("/api/history", [&](const httplib::Request& req, httplib::Response& res) {
+    HistoryQuery q;
+    auto number = [&](const char* name, long lo, long hi, int* out) {
+      std::string v = req.get_param_value(name);
+      char* end = nullptr;
+      long n = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end || n < lo || n > hi) return false;
+      *out = int(n);
+      return true;
+    };
+    std::string kind = req.get_param_value("kind"), ids = req.get_param_value("ids");
+    bool ok = (kind == "per" || kind == "evt") && number("file", 0, 3, &q.file) && number("interval", 0, 9, &q.interval);
+    q.event = kind == "evt";
+    size_t k = 0;
+    for (size_t at = 0; ok && at <= ids.size() && !ids.empty(); ++k) {
+      size_t comma = std::min(ids.find(',', at), ids.size());
+      char* end = nullptr;
+      std::string one = ids.substr(at, comma - at);
+      long n = std::strtol(one.c_str(), &end, 10);
+      ok = k < q.ids.size() && !one.empty() && !*end && n >= 0 && n <= 1024;
+      if (ok) q.ids[k] = int(n);
+      at = comma + 1;
+    }
+    if (!ok) {
+      res.status = 400;
+      return;
+    }
+    std::string out = shared.get("history/" + q.key(), 2000, [&q](Connection& c) { return read_history(c, q); });
+    if (out.empty()) {
+      res.status = 503;
+      return;
+    }
+    res.set_header("Cache-Control", "no-cache");
+    res.set_content(out, "application/json");
   });
   svr.Get("/", [&](const httplib::Request&, httplib::Response& res) {
     std::string body = "<h1>Screens</h1>";
@@ -305,7 +374,7 @@ int main(int argc, char** argv) {
     std::string name = req.matches[1];
     std::string body = "<div id=\"bar\"><a href=\"/\">Screens</a> <span id=\"status\"></span></div>"
                        "<div id=\"screen\" data-module=\"" + html_escape(name) + "\"></div>"
-                       "<script src=\"/static/app.js\"></script>";
+                       "<script src=\"/static/uPlot.js\"></script><script src=\"/static/app.js\"></script>";
     res.set_content(page(name, body), "text/html");
   });
   svr.Get("/api/modules", [&](const httplib::Request&, httplib::Response& res) {
@@ -334,11 +403,7 @@ int main(int argc, char** argv) {
   });
   svr.Post(R"(/api/write/([^/]+))", [&](const httplib::Request& req, httplib::Response& res) {
     json out{{"ok", false}};
-    // Only the page itself may write: another site's form or script cannot
-    // send a JSON body without a preflight, which is never answered.
-    std::string origin = req.get_header_value("Origin");
-    if (req.get_header_value("Content-Type").rfind("application/json", 0) != 0 ||
-        (!origin.empty() && origin != "http://" + req.get_header_value("Host"))) {
+    if (!from_own_page(req)) {
       res.status = 403;
       out["error"] = "refused: not from this page";
       res.set_content(out.dump(), "application/json");
@@ -353,6 +418,45 @@ int main(int argc, char** argv) {
     } else if (!g.run([&](Connection& c) { out = operator_write(c, k, in["object"].get<int>(), in["value"].get<double>()); })) {
       out["error"] = "controller not connected";
     }
+    res.set_content(out.dump(), "application/json");
+  });
+  // Instruction objects: the rows through the object, shared by every viewer.
+  svr.Get(R"(/api/panel/([^/]+)/(\d{1,4}))", [&](const httplib::Request& req, httplib::Response& res) {
+    std::string module = req.matches[1];
+    int k = module_index(g, module), obj = std::atoi(req.matches[2].str().c_str());
+    if (k < 0) {
+      res.status = g.connected() ? 404 : 503;
+      return;
+    }
+    std::string key = "panel/" + std::to_string(k) + "/" + std::to_string(obj);
+    std::string out = shared.get(key, 1000, [&](Connection& c) { return read_panel(g, c, k, module, obj).dump(); });
+    if (out.empty()) {
+      res.status = 503;
+      return;
+    }
+    res.set_header("Cache-Control", "no-cache");
+    res.set_content(out, "application/json");
+  });
+  svr.Post(R"(/api/panel/([^/]+)/(\d{1,4}))", [&](const httplib::Request& req, httplib::Response& res) {
+    json out{{"ok", false}};
+    if (!from_own_page(req)) {
+      res.status = 403;
+      out["error"] = "refused: not from this page";
+      res.set_content(out.dump(), "application/json");
+      return;
+    }
+    json in = json::parse(req.body, nullptr, false);
+    int k = module_index(g, req.matches[1]), obj = std::atoi(req.matches[2].str().c_str());
+    auto integer = [&](const char* n) { return in.contains(n) && in[n].is_number_integer(); };
+    if (in.is_discarded() || !integer("group") || !integer("row") || !in.contains("value") || !in["value"].is_number() || k < 0) {
+      res.status = 400;
+      out["error"] = "bad request";
+    } else if (!g.run([&](Connection& c) {
+                 out = write_panel(c, k, obj, in["group"].get<int>(), in["row"].get<int>(), in["value"].get<double>());
+               })) {
+      out["error"] = "controller not connected";
+    }
+    shared.drop("panel/" + std::to_string(k) + "/" + std::to_string(obj));
     res.set_content(out.dump(), "application/json");
   });
   svr.Get(R"(/events/([^/]+))", [&](const httplib::Request& req, httplib::Response& res) {

@@ -1,5 +1,7 @@
 #include "tools/quorweb/mqtt.h"
 
+#include "tools/quorweb/gateway.h"
+
 #include <mosquitto.h>
 
 #include <algorithm>
@@ -41,6 +43,7 @@ void Mqtt::on_connect(mosquitto* m, void* self, int rc) {
   auto* me = static_cast<Mqtt*>(self);
   if (rc != 0) return;
   me->publish(me->opt_.prefix + "/state", me->was_up_ ? "online" : "offline", true);
+  me->resend_ = true;  // a restarted broker has lost the retained alarms
   for (const auto& n : me->opt_.names) mosquitto_subscribe(m, nullptr, (me->opt_.prefix + "/" + n + "/set").c_str(), 1);
 }
 
@@ -114,11 +117,14 @@ void Mqtt::update(quorclient::Connection& c, const std::map<std::string, float>&
     std::lock_guard<std::mutex> l(m_);
     writes.swap(pending_);
   }
-  for (const auto& [name, v] : writes) {
-    quorclient::Reply r;
-    if (!c.command("svar|" + name + "|" + quorclient::float_to_wire(v), r, 5000)) return;
-  }
-  bool full = now_s() - last_full_ >= opt_.period_s;
+  for (const auto& [name, v] : writes)
+    if (!g_.write_named(c, name, v)) std::fprintf(stderr, "quorweb: %s/set: refused by the controller\n", name.c_str());
+  bool resend = resend_.exchange(false);
+  for (const auto& [topic, payload] : alarms_.changed(g_, c))
+    if (!resend) publish(opt_.prefix + "/" + topic, payload, true);
+  if (resend)
+    for (const auto& [topic, payload] : alarms_.all()) publish(opt_.prefix + "/" + topic, payload, true);
+  bool full = resend || (opt_.period_s > 0 && now_s() - last_full_ >= opt_.period_s);
   if (full) last_full_ = now_s();
   for (const auto& [name, v] : vals) {
     auto it = last_.find(name);

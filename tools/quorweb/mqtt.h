@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tools/client/client.h"
+#include "tools/quorweb/alarms.h"
 
 struct mosquitto;
 struct mosquitto_message;
@@ -22,19 +23,20 @@ struct MqttOptions {
   uint16_t port = 1883;
   std::string prefix;  // "" until known: quor/ and the site title
   std::vector<std::string> names;
-  int period_s = 10;  // every value is published again at this period
+  int period_s = 10;  // every value is published again at this period; 0: on change only
 };
 
 class Gateway;
 
 class Mqtt {
  public:
-  Mqtt(MqttOptions o, Gateway&) : opt_(std::move(o)) {}
+  Mqtt(MqttOptions o, Gateway& g) : opt_(std::move(o)), g_(g) {}
   ~Mqtt() { stop(); }
   void start() {}
   void stop();
   // Session thread, after each poll: publish what changed (and everything
-  // once a period), carry out accepted "/set" writes on the session.
+  // once a period), the alarms retained when their state changes, and carry
+  // out accepted "/set" writes on the session.
   void update(quorclient::Connection& c, const std::map<std::string, float>& vals, bool up);
 
   // The default prefix for a site title ("no name" and "" give QUOR).
@@ -49,11 +51,14 @@ class Mqtt {
   void publish(const std::string& topic, const std::string& payload, bool retain);
 
   MqttOptions opt_;
+  Gateway& g_;
+  AlarmWatch alarms_;
   mosquitto* mosq_ = nullptr;
   bool started_ = false;
   std::map<std::string, float> last_;
   int64_t last_full_ = 0;
   std::atomic<bool> was_up_{false};
+  std::atomic<bool> resend_{false};  // the broker (re)connected: everything again
   std::mutex m_;  // pending writes from the broker's thread
   std::vector<std::pair<std::string, float>> pending_;
 };
