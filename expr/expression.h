@@ -32,8 +32,9 @@ struct ExpRow {
 
 // A step as an Expression runs it: where the step's code starts (the
 // operator's, for a step inside a row, a row's last step or the last row's
-// last step), the operand cells' addresses and the operator code, which
-// only the rarer operators read. Built from the rows when the rows or a
+// last step, and for a first operand that is the step before's value), the
+// operand cells' addresses and the operator code, which only the rarer
+// operators read. Built from the rows when the rows or a
 // variable change, so that running a step is two loads, the operation and
 // a store.
 struct ExpCode {
@@ -67,7 +68,7 @@ class Expression : public WithRows<Expression> {
  private:
   friend struct ExpressionRows;
   // Builds code_ and results_ from the rows, for the scratch cells tcells,
-  // with run[3 * code + place] where each code starts. Called by evaluate
+  // with run[6 * code + place] where each step's code starts. Called by evaluate
   // (on the thread that runs the scan) when the rows or any variable
   // changed since the last time; variables move only with the scan
   // stopped, rows only with it paused.
