@@ -102,13 +102,10 @@ bool Expression::sparam(Iparam* p, u16 group, u16 row) {
 }
 
 void Expression::rows_changed() {
-  size_t steps = 0, most = 0;
-  for (const ExpRow& r : row_table) {
-    steps += r.nsteps;
-    most = std::max<size_t>(most, r.nsteps);
-  }
+  size_t steps = 0;
+  for (const ExpRow& r : row_table) steps += r.nsteps;
   if (code_.size() < steps) code_.resize(steps);
-  if (scratch_.size() < most) scratch_.resize(most);
+  if (results_.size() < row_table.size()) results_.resize(row_table.size());
   resolved_ = false;
 }
 
@@ -117,42 +114,54 @@ Control* Expression::execute() {
   return next;
 }
 
+// The operators the step loop runs itself, with the number of operands
+// they read and the value they give; every other operator goes to
+// math_rare. Comparisons and logic cannot give an infinity or a NaN, the
+// others are checked.
+#define QUOR_EXPR_STEPS(X)                                                          \
+  X(Copy, 1, finite_or_overflow(a))                                                 \
+  X(Add, 2, finite_or_overflow(a + b))                                              \
+  X(Sub, 2, finite_or_overflow(a - b))                                              \
+  X(Mul, 2, finite_or_overflow(a * b))                                              \
+  X(Div, 2, b == 0.0f ? OVERFLOW_VALUE : finite_or_overflow(a / b))                 \
+  X(If, 2, finite_or_overflow(b != 0.0f ? a : cell_load(*rp)))                      \
+  X(Or, 2, float(make_binary(a) | make_binary(b)))                                  \
+  X(And, 2, float(make_binary(a) & make_binary(b)))                                 \
+  X(Xor, 2, float(make_binary(a) ^ make_binary(b)))                                 \
+  X(LogOr, 2, bool_value(a != 0.0f || b != 0.0f))                                   \
+  X(LogAnd, 2, bool_value(a != 0.0f && b != 0.0f))                                  \
+  X(Eq, 2, bool_value(a == b))                                                      \
+  X(Ne, 2, bool_value(a != b))                                                      \
+  X(Lt, 2, bool_value(a < b))                                                       \
+  X(Le, 2, bool_value(a <= b))                                                      \
+  X(Gt, 2, bool_value(a > b))                                                       \
+  X(Ge, 2, bool_value(a >= b))                                                      \
+  X(Logical, 1, bool_value(a != 0.0f))                                              \
+  X(Compl, 1, bool_value(a == 0.0f))                                                \
+  X(Min, 2, finite_or_overflow(b < a ? b : a))                                      \
+  X(Max, 2, finite_or_overflow(b > a ? b : a))                                      \
+  X(Orider, 2, finite_or_overflow(b < MISSING_FROM ? b : a))                        \
+  X(Abs, 1, finite_or_overflow(std::fabs(a)))                                       \
+  X(Neg, 1, finite_or_overflow(-a))                                                 \
+  X(Sqrt, 1, a < 0.0f ? OVERFLOW_VALUE : finite_or_overflow(float(std::sqrt(double(a)))))
+
 namespace {
 
-// The operators the step loop runs itself, densely numbered; the others
-// go to math_rare.
-enum Code : u8 {
-  kCopy, kAdd, kSub, kMul, kDiv, kIf, kOr, kAnd, kXor, kLogOr, kLogAnd, kEq, kNe, kLt, kLe, kGt,
-  kGe, kLogical, kCompl, kMin, kMax, kOrider, kAbs, kNeg, kSqrt, kRare
-};
+// Where a step stands: inside a row, a row's last step, the last row's;
+// and whether its first operand is what the step before it computed (the
+// common chain a + b * c), which it then takes from a register.
+enum Place : u8 { kInside, kRowEnd, kEnd, kChained };
+
+#define QUOR_EXPR_CODE(name, operands, value) k##name,
+enum Code : u8 { QUOR_EXPR_STEPS(QUOR_EXPR_CODE) kRare };
+#undef QUOR_EXPR_CODE
 
 Code code_of(u16 o) {
   switch (o) {
-    case op::Copy: return kCopy;
-    case op::Add: return kAdd;
-    case op::Sub: return kSub;
-    case op::Mul: return kMul;
-    case op::Div: return kDiv;
-    case op::If: return kIf;
-    case op::Or: return kOr;
-    case op::And: return kAnd;
-    case op::Xor: return kXor;
-    case op::LogOr: return kLogOr;
-    case op::LogAnd: return kLogAnd;
-    case op::Eq: return kEq;
-    case op::Ne: return kNe;
-    case op::Lt: return kLt;
-    case op::Le: return kLe;
-    case op::Gt: return kGt;
-    case op::Ge: return kGe;
-    case op::Logical: return kLogical;
-    case op::Compl: return kCompl;
-    case op::Min: return kMin;
-    case op::Max: return kMax;
-    case op::Orider: return kOrider;
-    case op::Abs: return kAbs;
-    case op::Neg: return kNeg;
-    case op::Sqrt: return kSqrt;
+#define QUOR_EXPR_CASE(name, operands, value) \
+  case op::name: return k##name;
+    QUOR_EXPR_STEPS(QUOR_EXPR_CASE)
+#undef QUOR_EXPR_CASE
     default: return kRare;
   }
 }
@@ -166,76 +175,93 @@ Idata* cell_at(Ivar* v, u16 i) { return i <= v->size ? &v->data[i] : &no_cell; }
 
 }  // namespace
 
-void Expression::resolve() {
+void Expression::resolve(const void* const* run, Idata* tcells) {
   resolved_gen_ = var_generation.load(std::memory_order_relaxed);
+  resolved_tcells_ = tcells;
   resolved_ = true;
-  const float* t = scratch_.data();
+  auto runs = [](const ExpRow& r) { return r.result.var && r.nsteps != 0; };
+  const ExpRow* last = nullptr;
+  for (const ExpRow& r : row_table)
+    if (runs(r)) last = &r;
+  runs_ = last != nullptr;
   ExpCode* c = code_.data();
-  for (ExpRow& r : row_table) {
-    Ivar* rv = r.result.var;
-    if (!rv || r.nsteps == 0) continue;
-    Idata* out = cell_at(rv, r.result.index);
-    // Every other operand names a variable (the compiler makes sure).
-    for (const ExpStep& st : r.steps)
-      *c++ = ExpCode{st.var1 ? cell_at(st.var1, st.index1) : &t[st.index1],
-                     st.var2 ? cell_at(st.var2, st.index2) : &t[st.index2], out, st.op,
-                     code_of(st.op), 0};
-    c[-1].last = 1;
+  Idata** res = results_.data();
+  for (const ExpRow& r : row_table) {
+    if (!runs(r)) continue;
+    *res++ = cell_at(r.result.var, r.result.index);
+    for (u32 j = 0; j < r.nsteps; ++j) {
+      const ExpStep& st = r.steps[j];
+      const bool chained = j > 0 && !st.var1 && st.index1 == j - 1;
+      const Place place = j + 1 < r.nsteps ? kInside : &r == last ? kEnd : kRowEnd;
+      // Every other operand names a variable (the compiler makes sure).
+      *c++ = ExpCode{run[6 * code_of(st.op) + (chained ? kChained : 0) + place],
+                     st.var1 ? cell_at(st.var1, st.index1) : &tcells[st.index1],
+                     st.var2 ? cell_at(st.var2, st.index2) : &tcells[st.index2], st.op};
+    }
   }
-  runs_ = c != code_.data();
-  if (runs_) c[-1].last = 2;
 }
 
+// Threaded code: every step ends by jumping straight to the next step's
+// code, and a row's last step stores the row's result, so the loop tests
+// nothing per step. Each step's value goes to the cell of "!Exp_tmp" that
+// later steps of the row read and clients see. Each step's code keeps its
+// own jump (GCC would otherwise merge the identical ends of the steps into
+// one, and one jump guesses its target worse than one per operator).
+#if defined(__GNUC__) && !defined(__clang__)
+__attribute__((optimize("no-crossjumping")))
+#endif
 float Expression::evaluate() {
+#define QUOR_EXPR_LABELS(name, operands, value) \
+  &&name##_in, &&name##_row, &&name##_end, &&name##_chained_in, &&name##_chained_row, &&name##_chained_end,
+  static const void* const run[] = {QUOR_EXPR_STEPS(QUOR_EXPR_LABELS) QUOR_EXPR_LABELS(Rare, 2, )};
+#undef QUOR_EXPR_LABELS
   Ivar* T = Exp_tmp.var;
   if (!T || T->size < MAX_STEPS - 1) return 0.0f;
-  if (!resolved_ || resolved_gen_ != var_generation.load(std::memory_order_relaxed)) resolve();
-  if (!runs_) return 0.0f;
-  // Each step's value goes to the row's own scratch value, which later
-  // steps read, and to the cell of "!Exp_tmp" that shows it to clients.
   Idata* const tcells = T->data.get();
-  float* const t = scratch_.data();
-  float v;
-  for (const ExpCode* c = code_.data();; ++c) {
-    u32 j = 0;
-    for (;; ++c, ++j) {
-      const float a = cell_load(c->a), b = cell_load(c->b);
-      switch (c->code) {
-        case kCopy: v = finite_or_overflow(a); break;
-        case kAdd: v = finite_or_overflow(a + b); break;
-        case kSub: v = finite_or_overflow(a - b); break;
-        case kMul: v = finite_or_overflow(a * b); break;
-        case kDiv: v = b == 0.0f ? OVERFLOW_VALUE : finite_or_overflow(a / b); break;
-        case kIf: v = finite_or_overflow(b != 0.0f ? a : cell_load(c->r)); break;
-        case kOr: v = float(make_binary(a) | make_binary(b)); break;
-        case kAnd: v = float(make_binary(a) & make_binary(b)); break;
-        case kXor: v = float(make_binary(a) ^ make_binary(b)); break;
-        case kLogOr: v = bool_value(a != 0.0f || b != 0.0f); break;
-        case kLogAnd: v = bool_value(a != 0.0f && b != 0.0f); break;
-        case kEq: v = bool_value(a == b); break;
-        case kNe: v = bool_value(a != b); break;
-        case kLt: v = bool_value(a < b); break;
-        case kLe: v = bool_value(a <= b); break;
-        case kGt: v = bool_value(a > b); break;
-        case kGe: v = bool_value(a >= b); break;
-        case kLogical: v = bool_value(a != 0.0f); break;
-        case kCompl: v = bool_value(a == 0.0f); break;
-        case kMin: v = finite_or_overflow(b < a ? b : a); break;
-        case kMax: v = finite_or_overflow(b > a ? b : a); break;
-        case kOrider: v = finite_or_overflow(b < MISSING_FROM ? b : a); break;
-        case kAbs: v = finite_or_overflow(std::fabs(a)); break;
-        case kNeg: v = finite_or_overflow(-a); break;
-        case kSqrt: v = a < 0.0f ? OVERFLOW_VALUE : finite_or_overflow(float(std::sqrt(double(a)))); break;
-        case kRare: v = math_rare(a, b, c->op); break;
-        default: __builtin_unreachable();
-      }
-      t[j] = v;
-      cell_store(&tcells[j], v);
-      if (c->last) break;
-    }
-    cell_store(c->r, v);
-    if (c->last == 2) return v;
-  }
+  if (!resolved_ || resolved_tcells_ != tcells ||
+      resolved_gen_ != var_generation.load(std::memory_order_relaxed))
+    resolve(run, tcells);
+  if (!runs_) return 0.0f;
+  const ExpCode* c = code_.data();
+  Idata* const* rp = results_.data();  // the result cell of the row running
+  Idata* tp = tcells;                  // the cell of the step running
+  float a, b, v = 0.0f;
+  goto *c->run;
+
+#define QUOR_EXPR_LOAD_1 a = cell_load(c->a);
+#define QUOR_EXPR_LOAD_2 a = cell_load(c->a), b = cell_load(c->b);
+#define QUOR_EXPR_LOAD_1_chained a = v;
+#define QUOR_EXPR_LOAD_2_chained a = v, b = cell_load(c->b);
+#define QUOR_EXPR_PLACES(name, load, value) \
+  name##_in:                                \
+  load v = value;                           \
+  cell_store(tp++, v);                      \
+  ++c;                                      \
+  goto *c->run;                             \
+  name##_row:                               \
+  load v = value;                           \
+  cell_store(tp, v);                        \
+  cell_store(*rp++, v);                     \
+  tp = tcells;                              \
+  ++c;                                      \
+  goto *c->run;                             \
+  name##_end:                               \
+  load v = value;                           \
+  cell_store(tp, v);                        \
+  cell_store(*rp, v);                       \
+  return v;
+#define QUOR_EXPR_RUN(name, operands, value)                          \
+  QUOR_EXPR_PLACES(name, QUOR_EXPR_LOAD_##operands, value)            \
+  QUOR_EXPR_PLACES(name##_chained, QUOR_EXPR_LOAD_##operands##_chained, value)
+  QUOR_EXPR_STEPS(QUOR_EXPR_RUN)
+  QUOR_EXPR_RUN(Rare, 2, (math_rare(a, b, c->op)))
+#undef QUOR_EXPR_RUN
+#undef QUOR_EXPR_PLACES
+#undef QUOR_EXPR_LOAD_1
+#undef QUOR_EXPR_LOAD_2
+#undef QUOR_EXPR_LOAD_1_chained
+#undef QUOR_EXPR_LOAD_2_chained
 }
+#undef QUOR_EXPR_STEPS
 
 QUOR_REGISTER_INSTRUCTION(20, Expression);

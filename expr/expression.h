@@ -12,7 +12,8 @@
 
 // A compiled step as the row runs it. An operand that is the result of an
 // earlier step k of the same row has no variable and index k: the row
-// reads it from its own scratch values instead of through "!Exp_tmp".
+// reads it from cell k of "!Exp_tmp", whichever variable holds that name
+// when the row runs.
 struct ExpStep {
   Ivar* var1 = nullptr;
   Ivar* var2 = nullptr;
@@ -29,20 +30,18 @@ struct ExpRow {
   std::vector<ExpStep> steps;  // exactly nsteps
 };
 
-// A step as an Expression runs it: the operand cells' addresses (an
-// earlier step's value is read from the row's scratch values), the row's
-// result cell (read by "if", which keeps the result's present value, and
-// written after the row's last step), and the operator as a dense code
-// with the original one (op) for the rarer operators. Built from the rows
-// when the rows or a variable change, so that running a step is two loads,
-// the operation and a store.
+// A step as an Expression runs it: where the step's code starts (the
+// operator's, for a step inside a row, a row's last step or the last row's
+// last step, and for a first operand that is the step before's value), the
+// operand cells' addresses and the operator code, which only the rarer
+// operators read. Built from the rows when the rows or a
+// variable change, so that running a step is two loads, the operation and
+// a store.
 struct ExpCode {
+  const void* run;
   const Idata* a;
   const Idata* b;
-  Idata* r;
   u16 op;
-  u8 code;
-  u8 last;  // 1 the row's last step, 2 also the last row's
 };
 
 class Expression : public WithRows<Expression> {
@@ -68,19 +67,22 @@ class Expression : public WithRows<Expression> {
 
  private:
   friend struct ExpressionRows;
-  // Builds code_ from the rows. Called by evaluate (on the thread that runs
-  // the scan) when the rows or any variable changed since the last time;
-  // variables move only with the scan stopped, rows only with it paused.
-  void resolve();
+  // Builds code_ and results_ from the rows, for the scratch cells tcells,
+  // with run[6 * code + place] where each step's code starts. Called by evaluate
+  // (on the thread that runs the scan) when the rows or any variable
+  // changed since the last time; variables move only with the scan
+  // stopped, rows only with it paused.
+  void resolve(const void* const* run, Idata* tcells);
   // The rows changed: room for their program (made here, on the thread
   // that changes them, so that resolve never allocates), resolved before
   // the next run.
   void rows_changed();
   std::vector<ExpRow> row_table;
-  std::vector<ExpCode> code_;   // every row's steps, in order; room for all
-  bool runs_ = false;           // code_ holds a step
-  std::vector<float> scratch_;  // step values of the row being run
-  u32 resolved_gen_ = 0;        // var_generation when code_ was built
+  std::vector<ExpCode> code_;     // every row's steps, in order; room for all
+  std::vector<Idata*> results_;   // the result cell of each row that runs
+  bool runs_ = false;             // code_ holds a step
+  u32 resolved_gen_ = 0;          // var_generation when code_ was built
+  const Idata* resolved_tcells_ = nullptr;  // the scratch cells it reads
   bool resolved_ = false;
 };
 

@@ -55,7 +55,9 @@ float math_rare(float a, float b, u16 code);
 inline float bool_value(bool c) { return c ? 1.0f : 0.0f; }
 // v, or the overflow value for an infinity or a NaN.
 inline float finite_or_overflow(float v) {
-  return std::fabs(v) <= 3.4028235e38f ? v : OVERFLOW_VALUE;  // false for NaN
+  // The exponent bits are all set only for infinities and NaNs.
+  if (__builtin_expect(float_bits(v) << 1 >= 0xFF000000u, 0)) return OVERFLOW_VALUE;
+  return v;
 }
 
 inline float math_operation(float a, float b, u16 code) {

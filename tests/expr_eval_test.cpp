@@ -167,12 +167,15 @@ TEST_F(ExprEval, Resize) {
   EXPECT_EQ(idle.evaluate(), 0.0f);
 }
 
-// The step loop runs the common operators itself: every operator gives
-// what the operator table gives, bit for bit, also for operands a client
-// may write (NaN, infinities, the overflow value).
+// The step loop runs the common operators itself, with code of its own
+// for a step inside a row, a row's last step, the last row's last step and
+// a step whose first operand is the step before: every operator in every
+// such place gives what the operator table gives, step by step, bit for
+// bit, also for operands a client may write (NaN, infinities, the
+// overflow value).
 TEST_F(ExprEval, StepLoopMatchesOperatorTable) {
   struct Form {
-    const char* text;  // "%" stands for the operator: a % b, a 'name' b or name(a)
+    const char* text;  // binary forms start with "a ", unary ones read (a)
     u16 code;
   };
   const Form forms[] = {
@@ -183,24 +186,59 @@ TEST_F(ExprEval, StepLoopMatchesOperatorTable) {
       {"a != b", op::Ne},        {"a < b", op::Lt},         {"a <= b", op::Le},     {"a > b", op::Gt},
       {"a >= b", op::Ge},        {"a 'orider' b", op::Orider}, {"a 'oridel' b", op::Oridel},
       {"a 'min' b", op::Min},    {"a 'max' b", op::Max},    {"a 'pow' b", op::Pow}, {"a 'atan2' b", op::Atan2},
-      {"a 'vpd' b", op::Vpd},    {"a 'dp' b", op::Dp},      {"logical(a)", op::Logical}, {"bool(a)", op::Bool},
-      {"compl(a)", op::Compl},   {"compf(a)", op::Compf},   {"abs(a)", op::Abs},    {"neg(a)", op::Neg},
-      {"inv(a)", op::Inv},       {"floor(a)", op::Floor},   {"sqrt(a)", op::Sqrt},  {"exp(a)", op::Exp},
-      {"log(a)", op::Log},       {"hbit(a)", op::Hbit},     {"a", op::Copy},
+      {"a 'vpd' b", op::Vpd},    {"a 'dp' b", op::Dp},      {"a 'if' b", op::If},   {"logical(a)", op::Logical},
+      {"bool(a)", op::Bool},     {"compl(a)", op::Compl},   {"compf(a)", op::Compf}, {"abs(a)", op::Abs},
+      {"neg(a)", op::Neg},       {"inv(a)", op::Inv},       {"floor(a)", op::Floor}, {"sqrt(a)", op::Sqrt},
+      {"exp(a)", op::Exp},       {"log(a)", op::Log},       {"hbit(a)", op::Hbit},  {"a", op::Copy},
   };
   const float inf = INFINITY, values[] = {0.0f, -0.0f, 1.0f, -2.5f, 0.5f, 3.0e38f, OVERFLOW_VALUE,
                                           3.4e38f, -3.4e38f, 16777216.0f, inf, -inf, std::nanf("")};
-  for (const Form& f : forms) {
-    auto* e = make_expression(f.text, "r");
-    ASSERT_EQ(e->row(0).nsteps, 1) << f.text;
-    for (float a : values)
-      for (float b : values) {
-        cell("a") = a;
-        cell("b") = b;
-        float want = math_operation(a, b, f.code);
-        if (f.code >= op::Logical) want = math_operation(a, a, f.code);
-        EXPECT_EQ(float_bits(e->evaluate()), float_bits(want)) << f.text << " a=" << a << " b=" << b;
+  // The rows as the operator table runs them: T holds the step values.
+  float T[MAX_STEPS];
+  auto expect_rows = [&](Expression* e) {
+    float last = 0.0f;
+    for (u16 i = 0; i < e->group_count(); ++i) {
+      const ExpRow& r = e->row(i);
+      Idata& out = r.result.var->data[r.result.index];
+      for (size_t j = 0; j < r.nsteps; ++j) {
+        const ExpStep& s = r.steps[j];
+        float a = s.var1 ? s.var1->data[s.index1] : T[s.index1];
+        float b = s.var2 ? s.var2->data[s.index2] : T[s.index2];
+        T[j] = s.op == op::If ? math_operation(b != 0.0f ? a : out, 0, op::Copy)
+                              : math_operation(a, b, s.op);
       }
+      out = T[r.nsteps - 1];
+      last = out;
+    }
+    return last;
+  };
+  for (const Form& f : forms) {
+    const std::string form = f.text;
+    std::string tmp_arg = form;  // the form reading cell 0 of "!Exp_tmp"
+    if (size_t at = tmp_arg.find("(a)"); at != std::string::npos) tmp_arg.replace(at, 3, "(!Exp_tmp[0])");
+    const bool unary = form.find("(a)") != std::string::npos;
+    // Alone; first of a row; its first operand the step before.
+    const std::string shapes[] = {form, form + " - c", unary ? "a - c + " + tmp_arg : "c * " + form};
+    for (const std::string& text : shapes) {
+      // Twice, so that it ends a row and ends the last row.
+      auto* e = make_expression(text.c_str(), "r1");
+      ASSERT_EQ(e->row(0).status, 0) << text;
+      ASSERT_TRUE(e->resize(2));
+      ASSERT_TRUE(set_row(e, 2, text.c_str(), "r2"));
+      for (float a : values)
+        for (float b : values) {
+          cell("a") = a, cell("b") = b, cell("c") = b;
+          cell("r1") = 42, cell("r2") = -7;
+          float want = expect_rows(e);
+          float want1 = cell("r1"), want2 = cell("r2");
+          cell("r1") = 42, cell("r2") = -7;
+          EXPECT_EQ(float_bits(e->evaluate()), float_bits(want)) << text << " a=" << a << " b=" << b;
+          EXPECT_EQ(float_bits(cell("r1")), float_bits(want1)) << text << " a=" << a << " b=" << b;
+          EXPECT_EQ(float_bits(cell("r2")), float_bits(want2)) << text << " a=" << a << " b=" << b;
+          for (u16 j = 0; j < e->row(1).nsteps; ++j)
+            EXPECT_EQ(float_bits(Exp_tmp.var->data[j]), float_bits(T[j])) << text << " step " << j;
+        }
+    }
   }
 }
 
