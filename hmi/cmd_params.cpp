@@ -235,10 +235,12 @@ void cmd_sconfig(HmiCommand& c) {
       return;
   }
   // A reference or a named limit may create or grow a variable, and a row
-  // of the cursor's instruction or of a page may change the program's I/O
-  // or a loop: the scan stops for those. Operator writes and numeric rows
-  // of screen objects only pause it.
-  bool stop = t.kind == Target::Instruction || t.kind == Target::Config || (t.kind == Target::Object && text_type);
+  // of an instruction or of a page may change the program's I/O, a loop or
+  // the size of a variable (an operator changing an Alarm's number of
+  // alarms grows its block): the scan stops for those. Numeric rows of
+  // screen objects and writes through an object's live value only pause it.
+  bool stop = t.kind == Target::Instruction || t.kind == Target::Shown || t.kind == Target::Config ||
+              (t.kind == Target::Object && text_type);
   ScanPause pause(stop ? Pause::Stopped : Pause::Paused);
   Iparam p;
   p.type = type;

@@ -49,6 +49,7 @@ export function start(bin, args, opts = {}) {
 
 export function stop(p, signal = 'SIGTERM') {
   return new Promise(r => {
+    p.stopped = true;
     if (p.exitCode !== null || p.signalCode !== null) return r();
     p.once('exit', () => r());
     p.kill(signal);
@@ -172,6 +173,12 @@ export async function runCases(cases, after) {
     } catch (e) {
       failed++;
       console.log('FAIL ' + name + ': ' + (e && e.stack || e));
+      // A program that ended by itself says why on stderr (a sanitizer report, say).
+      for (const p of started)
+        if ((p.exitCode !== null || p.signalCode !== null) && !p.reported && !p.stopped) {
+          p.reported = true;
+          console.log(`  ${p.spawnfile} ended (${p.exitCode ?? p.signalCode}):\n${p.stderrText.slice(-4000)}`);
+        }
     }
   }
   if (after) await after().catch(() => {});
