@@ -186,6 +186,9 @@ Jitter run_loop(const std::vector<u16>& ports, double secs) {
 
 int main() {
   std::signal(SIGPIPE, SIG_IGN);
+  // The scan at real-time priority, as on the board, if this system grants it.
+  std::thread([] { exec_realtime = request_realtime(EXEC_RT_PRIORITY); }).join();
+  std::printf("scan at %s\n", exec_realtime ? "real-time priority" : "normal priority (real-time refused)");
   install_hooks();
   inst_build();
   create_serial_ports();
