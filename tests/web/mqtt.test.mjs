@@ -3,7 +3,7 @@
 import fs from 'node:fs';
 import path from 'node:path';
 import { spawnSync } from 'node:child_process';
-import { plant, gateway, setVar, getVar, waitFor, runCases, skip, start, stop, tempDir, freePort, waitPort } from './support.mjs';
+import { plant, gateway, setVar, getVar, waitFor, runCases, skip, start, stop, tempDir, freePort, waitPort, quorctl } from './support.mjs';
 
 const has = bin => spawnSync('sh', ['-c', 'command -v ' + bin]).status === 0;
 for (const b of ['mosquitto', 'mosquitto_sub', 'mosquitto_pub'])
@@ -88,6 +88,12 @@ await runCases([
     await waitFor(() => saw('quor/QUOR/!temp {"value":44}'), 5000, 'temp 44 after restart');
     // The new broker holds the alarm's state again.
     if (JSON.parse(one('quor/QUOR/alarm/Level_alarms') || '{}').state !== 'clear') throw new Error('alarm not retained');
+  }],
+  ['a removed alarm is taken off the broker', async () => {
+    const at = quorctl(ctlPort, ['list']).out.split('\n').findIndex(l => l === '  Alarm Level alarms');
+    const r = quorctl(ctlPort, ['--password', '', 'shell'], `apos||${at}\nblocks\nblocke\ndel\n`);
+    if (at < 0 || /fail/.test(r.out)) throw new Error('delete failed: ' + r.out + r.err);
+    await waitFor(() => one('quor/QUOR/alarm/Level_alarms', 1000) === '', 10000, 'alarm topic cleared');
   }],
   ['killing the gateway publishes offline', async () => {
     await stop(gw, 'SIGKILL');

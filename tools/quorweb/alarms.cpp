@@ -44,6 +44,7 @@ std::string AlarmWatch::topic_name(const std::string& description, int number) {
 }
 
 std::vector<std::pair<std::string, std::string>> AlarmWatch::changed(Gateway& g, Connection& c) {
+  std::vector<std::pair<std::string, std::string>> out;
   if (!listed_) {
     found_.clear();
     std::set<std::string> used;
@@ -57,8 +58,18 @@ std::vector<std::pair<std::string, std::string>> AlarmWatch::changed(Gateway& g,
       found_.push_back({i, l[i], t});
     }
     listed_ = true;
+    // An alarm no longer in the program: an empty retained message takes
+    // its last state off the broker.
+    for (auto it = last_.begin(); it != last_.end();) {
+      if (used.count(it->first)) {
+        ++it;
+        continue;
+      }
+      out.emplace_back(it->first, "");
+      shown_.erase(it->first);
+      it = last_.erase(it);
+    }
   }
-  std::vector<std::pair<std::string, std::string>> out;
   for (const auto& f : found_) {
     Reply at = must(c, "apos||" + std::to_string(f.line));
     if (at.fail() || at.first() != f.listed) {  // the program changed: list it again next time

@@ -16,7 +16,8 @@ class AlarmWatch {
  public:
   // Session thread. Reads every Alarm instruction (listing the program
   // again when it changed) and returns the messages whose state changed
-  // since the last call, as topic suffix ("alarm/NAME") and JSON payload.
+  // since the last call, as topic suffix ("alarm/NAME") and JSON payload;
+  // an empty payload for an alarm that left the program.
   // Throws when the session breaks.
   std::vector<std::pair<std::string, std::string>> changed(Gateway& g, quorclient::Connection& c);
   // Every message as last read (for a broker that lost its retained ones).

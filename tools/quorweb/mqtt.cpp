@@ -121,7 +121,7 @@ void Mqtt::update(quorclient::Connection& c, const std::map<std::string, float>&
     if (!g_.write_named(c, name, v)) std::fprintf(stderr, "quorweb: %s/set: refused by the controller\n", name.c_str());
   bool resend = resend_.exchange(false);
   for (const auto& [topic, payload] : alarms_.changed(g_, c))
-    if (!resend) publish(opt_.prefix + "/" + topic, payload, true);
+    if (!resend || payload.empty()) publish(opt_.prefix + "/" + topic, payload, true);
   if (resend)
     for (const auto& [topic, payload] : alarms_.all()) publish(opt_.prefix + "/" + topic, payload, true);
   bool full = resend || (opt_.period_s > 0 && now_s() - last_full_ >= opt_.period_s);
