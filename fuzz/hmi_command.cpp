@@ -23,11 +23,11 @@
 #include "net/user_port.h"
 #include "platform/platform.h"
 #include "program/program_new.h"
+#include "fuzz/io_setup.h"
 #include "fuzz/scratch_dir.h"
 
 namespace {
 
-std::unique_ptr<Platform> platform;
 int peer = 0;
 std::string pending;  // reply bytes not yet checked
 
@@ -59,19 +59,14 @@ void drain() {
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   fuzz_scratch::enter(argc, argv, "quor_fuzz_hmi_");
-  platform = make_host_platform();
-  plat = platform.get();
-  install_hooks();
-  inst_build();
-  program_new(false);
+  fuzz_controller_setup();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz_scratch::empty();
   program_new(false);
-  timec = fuzz_scratch::kClock;
-  challenge_source = challenge_from_clock;
+  fuzz_replay_clock();
   gen_sel = 0;
   run = 1;
   break_execute = nullptr;

@@ -1,6 +1,7 @@
-// Start-up shared by the field I/O fuzz targets: the host platform, every
-// hook, the instruction table, an empty program and the four serial line
-// records, whose devices do not exist (the targets feed bytes themselves).
+// Start-up shared by the fuzz targets that run the controller: the host
+// platform, every hook, the instruction table and an empty program; for the
+// field I/O targets also the four serial line records, whose devices do not
+// exist (the targets feed bytes themselves).
 #pragma once
 #include <cstdlib>
 #include <cstring>
@@ -9,23 +10,37 @@
 #include <memory>
 #include <vector>
 
+#include "core/engine.h"
 #include "core/hooks.h"
 #include "core/module.h"
 #include "core/registry.h"
 #include "core/startup.h"
+#include "hmi/session.h"
 #include "io/io_def.h"
 #include "platform/platform.h"
 #include "program/program_new.h"
 #include "program/refs.h"
+#include "fuzz/scratch_dir.h"
 
-inline void fuzz_io_setup() {
+inline void fuzz_controller_setup() {
   static std::unique_ptr<Platform> platform = make_host_platform();
   plat = platform.get();
-  for (auto& s : options.serial) s = "/nonexistent/quor-fuzz-tty";
   install_hooks();
   inst_build();
   program_new(false);
+}
+
+inline void fuzz_io_setup() {
+  for (auto& s : options.serial) s = "/nonexistent/quor-fuzz-tty";
+  fuzz_controller_setup();
   create_serial_ports();
+}
+
+// The controller's seconds, and the login challenges drawn from them, as
+// the recorded sessions in the seeds expect.
+inline void fuzz_replay_clock() {
+  timec = fuzz_scratch::kClock;
+  challenge_source = challenge_from_clock;
 }
 
 // Sets one row of an instruction the target builds; any refusal is a fault

@@ -19,11 +19,11 @@
 #include "net/user_port.h"
 #include "platform/platform.h"
 #include "program/program_new.h"
+#include "fuzz/io_setup.h"
 #include "fuzz/scratch_dir.h"
 
 namespace {
 
-std::unique_ptr<Platform> platform;
 
 void drain(int fd) {
   static char buf[65536];
@@ -41,11 +41,7 @@ bool any_slot_open() {
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   fuzz_scratch::enter(argc, argv, "quor_fuzz_port_");
-  platform = make_host_platform();
-  plat = platform.get();
-  install_hooks();
-  inst_build();
-  program_new(false);
+  fuzz_controller_setup();
   return 0;
 }
 
@@ -57,8 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fclose(f);
   }
   program_new(false);
-  timec = fuzz_scratch::kClock;
-  challenge_source = challenge_from_clock;
+  fuzz_replay_clock();
   run = 1;
   break_execute = nullptr;
   const size_t chunk = size_t(data[0]) * 64 + 1;

@@ -45,6 +45,7 @@
 #include "program/program_new.h"
 #include "program/refs.h"
 #include "tools/client/client.h"
+#include "fuzz/io_setup.h"
 #include "fuzz/scratch_dir.h"
 
 namespace fs = std::filesystem;
@@ -369,8 +370,7 @@ const char* const kSession[] = {
 
 void port_seeds() {
   program_new(false);
-  timec = fuzz_scratch::kClock;
-  challenge_source = challenge_from_clock;
+  fuzz_replay_clock();
   if (FILE* f = std::fopen("index.html", "w")) {
     std::fputs("<html>quor</html>\n", f);
     std::fclose(f);
@@ -438,12 +438,8 @@ int main(int argc, char** argv) {
   }
   out_dir = fs::absolute(argv[1]);
   fuzz_scratch::enter(&argc, &argv, "quor_fuzz_seeds_");
-  static std::unique_ptr<Platform> platform = make_host_platform();
-  plat = platform.get();
   for (auto& s : options.serial) s = "/nonexistent/quor-seed-tty";
-  install_hooks();
-  inst_build();
-  program_new(false);
+  fuzz_controller_setup();
   create_serial_ports();
   program_seeds();
   modbus_seeds();

@@ -144,18 +144,29 @@ int cmd_load(const Args& a, const W& w) {
   return 0;
 }
 
-int cmd_download(const Args& a, const W& w) {
-  std::string file, out;
+namespace {
+
+// The words FILE [FLAG NAME]: the file, and the name (the file's last path
+// part when none is given).
+std::pair<std::string, std::string> file_and_name(const W& w, const std::string& flag, const char* use) {
+  std::string file, name;
   for (size_t i = 1; i < w.size(); ++i) {
-    if (w[i] == "-o" && i + 1 < w.size())
-      out = w[++i];
+    if (w[i] == flag && i + 1 < w.size())
+      name = w[++i];
     else if (file.empty())
       file = w[i];
     else
-      usage("download FILE [-o OUT]");
+      usage(use);
   }
-  if (file.empty()) usage("download FILE [-o OUT]");
-  if (out.empty()) out = file.substr(file.rfind('/') + 1);
+  if (file.empty()) usage(use);
+  if (name.empty()) name = file.substr(file.rfind('/') + 1);
+  return {file, name};
+}
+
+}  // namespace
+
+int cmd_download(const Args& a, const W& w) {
+  const auto [file, out] = file_and_name(w, "-o", "download FILE [-o OUT]");
   std::string body = download_checked(a, file);
   if (out == "-")
     std::fwrite(body.data(), 1, body.size(), stdout);
@@ -165,17 +176,7 @@ int cmd_download(const Args& a, const W& w) {
 }
 
 int cmd_upload(const Args& a, const W& w) {
-  std::string file, as;
-  for (size_t i = 1; i < w.size(); ++i) {
-    if (w[i] == "--as" && i + 1 < w.size())
-      as = w[++i];
-    else if (file.empty())
-      file = w[i];
-    else
-      usage("upload FILE [--as NAME]");
-  }
-  if (file.empty()) usage("upload FILE [--as NAME]");
-  if (as.empty()) as = file.substr(file.rfind('/') + 1);
+  const auto [file, as] = file_and_name(w, "--as", "upload FILE [--as NAME]");
   upload_checked(a, as, read_local(file));
   return 0;
 }

@@ -18,15 +18,6 @@ namespace {
 
 constexpr long long kEpoch2000 = 946684800;  // the controller counts seconds from 2000-01-01
 
-Reply must(Connection& c, const std::string& line) {
-  Reply r;
-  if (!c.command(line, r, 5000)) {
-    c.close();
-    throw std::runtime_error("lost");
-  }
-  return r;
-}
-
 json number(float v) { return std::isfinite(v) ? json(v) : json(); }
 
 }  // namespace

@@ -57,7 +57,9 @@ bool Gateway::run(std::function<void(Connection&)> fn, int timeout_ms) {
 }
 
 namespace {
-Reply must(Connection& c, const std::string& line, int timeout_ms = 5000) {
+}  // namespace
+
+Reply must(Connection& c, const std::string& line, int timeout_ms) {
   Reply r;
   if (!c.command(line, r, timeout_ms)) {
     c.close();
@@ -65,7 +67,6 @@ Reply must(Connection& c, const std::string& line, int timeout_ms = 5000) {
   }
   return r;
 }
-}  // namespace
 
 const std::vector<std::string>& Gateway::listing(Connection& c, bool fresh) {
   if (fresh || listing_.empty() || Clock::now() - listed_at_ > std::chrono::seconds(60)) {

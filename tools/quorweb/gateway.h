@@ -31,6 +31,11 @@ struct Options {
 // Splits a reply line at "|".
 std::vector<std::string> split_bar(const std::string& line);
 
+// One command on the session thread's connection. A connection that does not
+// answer in time is closed and the session's turn ends (std::runtime_error),
+// so that the session thread reconnects.
+quorclient::Reply must(quorclient::Connection& c, const std::string& line, int timeout_ms = 5000);
+
 // One module's screen as the layout page needs it (JSON text).
 struct Module {
   std::string name;   // module name from the listing

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "tools/quorweb/gateway.h"  // split_bar
+#include "tools/quorweb/gateway.h"
 
 namespace quorweb {
 
@@ -18,14 +18,8 @@ namespace {
 constexpr size_t kMaxPoints = 600;   // per graph: more than a chart's width shows
 constexpr unsigned long kMaxEvents = 2000;
 
-Reply ask(Connection& c, const std::string& line) {
-  Reply r;
-  if (!c.command(line, r, 20000)) {
-    c.close();
-    throw std::runtime_error("lost");
-  }
-  return r;
-}
+// History reads may walk a large file: up to 20 s a command.
+Reply ask(Connection& c, const std::string& line) { return must(c, line, 20000); }
 
 unsigned long field(const std::vector<std::string>& f, size_t i) {
   return i < f.size() ? std::strtoul(f[i].c_str(), nullptr, 10) : 0;

@@ -220,6 +220,14 @@ bool from_own_page(const httplib::Request& req) {
          (origin.empty() || origin == "http://" + req.get_header_value("Host"));
 }
 
+// A write from anywhere but the gateway's own page: answered 403 here.
+bool refused_foreign(const httplib::Request& req, httplib::Response& res) {
+  if (from_own_page(req)) return false;
+  res.status = 403;
+  res.set_content(json{{"ok", false}, {"error", "refused: not from this page"}}.dump(), "application/json");
+  return true;
+}
+
 std::string page(const std::string& title, const std::string& body) {
   return "<!doctype html><html><head><meta charset=\"utf-8\"><title>" + html_escape(title) +
          "</title><link rel=\"stylesheet\" href=\"/static/uPlot.css\"><link rel=\"stylesheet\" href=\"/static/style.css\">"
@@ -402,13 +410,8 @@ int main(int argc, char** argv) {
     res.set_content(out.dump(), "application/json");
   });
   svr.Post(R"(/api/write/([^/]+))", [&](const httplib::Request& req, httplib::Response& res) {
+    if (refused_foreign(req, res)) return;
     json out{{"ok", false}};
-    if (!from_own_page(req)) {
-      res.status = 403;
-      out["error"] = "refused: not from this page";
-      res.set_content(out.dump(), "application/json");
-      return;
-    }
     json in = json::parse(req.body, nullptr, false);
     int k = module_index(g, req.matches[1]);
     if (in.is_discarded() || !in.contains("object") || !in["object"].is_number_integer() ||
@@ -438,13 +441,8 @@ int main(int argc, char** argv) {
     res.set_content(out, "application/json");
   });
   svr.Post(R"(/api/panel/([^/]+)/(\d{1,4}))", [&](const httplib::Request& req, httplib::Response& res) {
+    if (refused_foreign(req, res)) return;
     json out{{"ok", false}};
-    if (!from_own_page(req)) {
-      res.status = 403;
-      out["error"] = "refused: not from this page";
-      res.set_content(out.dump(), "application/json");
-      return;
-    }
     json in = json::parse(req.body, nullptr, false);
     int k = module_index(g, req.matches[1]), obj = std::atoi(req.matches[2].str().c_str());
     auto integer = [&](const char* n) { return in.contains(n) && in[n].is_number_integer(); };

@@ -14,22 +14,16 @@ using quorclient::Reply;
 
 namespace {
 
-Reply must(Connection& c, const std::string& line) {
-  Reply r;
-  if (!c.command(line, r, 10000)) {
-    c.close();
-    throw std::runtime_error("lost");
-  }
-  return r;
-}
+// Panel reads wait up to 10 s a command.
+Reply ask(Connection& c, const std::string& line) { return must(c, line, 10000); }
 
 long num(const std::string& s) { return std::strtol(s.c_str(), nullptr, 10); }
 
 // The current object becomes panel `obj` of module k; "" or why not.
 std::string select(Connection& c, int k, int obj) {
-  if (must(c, "shmiw||0|" + std::to_string(k)).fail()) return "no such screen";
-  if (num(must(c, "hpos||" + std::to_string(obj + 1)).first()) != obj + 1) return "no such object";
-  if (num(must(c, "num||1").first()) != 3) return "not an instruction panel";
+  if (ask(c, "shmiw||0|" + std::to_string(k)).fail()) return "no such screen";
+  if (num(ask(c, "hpos||" + std::to_string(obj + 1)).first()) != obj + 1) return "no such object";
+  if (num(ask(c, "num||1").first()) != 3) return "not an instruction panel";
   return "";
 }
 
@@ -38,7 +32,7 @@ struct Shape {
 };
 
 bool shape(Connection& c, Shape* s) {
-  Reply r = must(c, "lconfig||2");
+  Reply r = ask(c, "lconfig||2");
   if (r.fail() || r.lines.size() < 3) return false;
   *s = {num(r.lines[0]), num(r.lines[1]), num(r.lines[2])};
   return true;
@@ -61,7 +55,7 @@ json read_panel(Gateway& g, Connection& c, int k, const std::string& module, int
   Shape s;
   if (!shape(c, &s)) return {{"error", "not shown at this level"}};
   json out{{"labels", json::array()}, {"choices", json::array()}, {"rows", json::array()}, {"group_rows", s.group_rows}};
-  Reply d = must(c, "gquorfig||2");
+  Reply d = ask(c, "gquorfig||2");
   std::string desc = d.fail() ? "" : d.first();
   for (size_t at = 0; !desc.empty() && at <= desc.size();) {
     size_t end = std::min(desc.find('}', at), desc.size());
@@ -80,7 +74,7 @@ json read_panel(Gateway& g, Connection& c, int k, const std::string& module, int
   std::vector<std::string> refs;
   for (int part = 0; part < 2; ++part) {
     if ((part == 0 && s.rows <= 0) || (part == 1 && (s.groups <= 0 || s.group_rows <= 0))) continue;
-    Reply r = must(c, "gconfig||2|" + std::to_string(part));
+    Reply r = ask(c, "gconfig||2|" + std::to_string(part));
     for (size_t i = 0; i < r.lines.size() && r.lines[i] != "fail"; ++i) {
       auto bar = r.lines[i].rfind('|');
       if (bar == std::string::npos) continue;
@@ -96,7 +90,7 @@ json read_panel(Gateway& g, Connection& c, int k, const std::string& module, int
     for (auto& row : out["rows"]) {
       if (row["type"] != 263 || row["value"] == "Null") continue;
       float f;
-      Reply r = must(c, "rvar|" + row["value"].get<std::string>() + "|0");
+      Reply r = ask(c, "rvar|" + row["value"].get<std::string>() + "|0");
       if (!r.fail() && quorclient::wire_to_float(r.first(), &f) && std::isfinite(f)) row["live"] = f;
     }
   }
@@ -113,7 +107,7 @@ json write_panel(Connection& c, int k, int obj, int group, int row, double value
       (group > 0 && (group > s.groups || row >= s.group_rows)))
     return res["error"] = "no such row", res;
   size_t at = size_t(group == 0 ? row : (group - 1) * s.group_rows + row);
-  Reply before = must(c, "gconfig||2|" + std::string(group ? "1" : "0"));
+  Reply before = ask(c, "gconfig||2|" + std::string(group ? "1" : "0"));
   if (before.fail() || at >= before.lines.size()) return res["error"] = "row unreadable", res;
   long type = num(before.lines[at].substr(before.lines[at].rfind('|') + 1));
   if (type >= 6) return res["error"] = "not an operator row", res;
@@ -126,7 +120,7 @@ json write_panel(Connection& c, int k, int obj, int group, int row, double value
   }
   // "sconfig" never answers: the row read back tells whether it was taken.
   c.send_line("sconfig||2|" + wire + "|" + std::to_string(type) + "|" + std::to_string(group) + "|" + std::to_string(row));
-  Reply after = must(c, "gconfig||2|" + std::string(group ? "1" : "0"));
+  Reply after = ask(c, "gconfig||2|" + std::string(group ? "1" : "0"));
   if (after.fail() || at >= after.lines.size()) return res["error"] = "row unreadable", res;
   std::string got = after.lines[at].substr(0, after.lines[at].rfind('|'));
   bool same = type == 0 ? got == wire : uint32_t(std::strtoll(got.c_str(), nullptr, 10)) == uint32_t(std::strtoll(wire.c_str(), nullptr, 10));
